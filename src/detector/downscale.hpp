@@ -1,0 +1,23 @@
+// Gaussian pre-filter and subsampling of the working image.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace tessarin::detector {
+
+struct Image {
+    std::vector<double> pixels;  // row-major, width × height
+    std::size_t width = 0;
+    std::size_t height = 0;
+};
+
+// floor(size × scale) in doubles, saturated to an unsigned word, at least 2.
+std::size_t downscaled_size(std::size_t size, double scale);
+
+// Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
+// trunc(position / scale). Requires width, height >= 3 and an output of at
+// least 3 × 3. The three passes run on the worker pool.
+Image downscale(const double* image, std::size_t width, std::size_t height, double scale);
+
+}  // namespace tessarin::detector

@@ -1,0 +1,20 @@
+// Level-line field and seed ordering.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "detector/types.hpp"
+
+namespace tessarin::detector {
+
+// width × height records; the last row and the last column are all zero.
+// Rows are computed on the worker pool.
+std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height);
+
+// Indices of the pixels whose norm exceeds `threshold`, strongest bins first.
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold);
+
+}  // namespace tessarin::detector

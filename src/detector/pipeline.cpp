@@ -1,0 +1,149 @@
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "detector/detector.hpp"
+#include "detector/downscale.hpp"
+#include "detector/field.hpp"
+#include "detector/nfa.hpp"
+#include "detector/refine.hpp"
+#include "detector/region.hpp"
+
+namespace tessarin::detector {
+namespace {
+
+constexpr double angle_tolerance = 0.39269908169872414;  // pi / 8
+constexpr double start_p = 0.125;
+constexpr double log10_11 = 1.0413926851582251;  // a run-time log10(11) is one ulp lower
+constexpr double log10_8 = 0.9030899869919435;
+
+// Saturating conversion of a non-negative double to an unsigned word.
+std::size_t to_word(double v) {
+    if (!(v > 0.0)) return 0;  // NaN, zero and negatives
+    if (v >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
+    return static_cast<std::size_t>(v);
+}
+
+// Maps a double to an integer whose order is IEEE totalOrder.
+std::int64_t total_order_key(double v) {
+    auto bits = std::bit_cast<std::int64_t>(v);
+    return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
+}
+
+std::vector<Segment> run(const double* image, std::size_t width, std::size_t height, double scale) {
+    std::vector<Segment> out;
+    std::size_t w = width, h = height;
+    double inv_scale = 1.0;
+    Image small;
+    if (scale < 1.0) {
+        w = downscaled_size(width, scale);
+        h = downscaled_size(height, scale);
+        if (w < 3 || h < 3) return out;
+        small = downscale(image, width, height, scale);
+        image = small.pixels.data();
+        inv_scale = 1.0 / scale;
+    }
+    if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
+        throw std::length_error("the working image has 2^32 pixels or more");
+
+    std::vector<Px> field = level_line_field(image, w, h);
+    small = Image{};  // the field is all that is read from here on
+    const double nt = log_nt(w, h);
+    const std::size_t min_size = min_region_size(nt);
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold);
+    if (seeds.empty()) return out;
+
+    std::vector<std::uint8_t> used(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) used[i] = field[i].norm <= grad_threshold ? 1 : 0;
+
+    std::vector<std::uint32_t> region;
+    Rect rect{};
+    double angle_slot = 0.0;
+    for (std::uint32_t s : seeds) {
+        if (used[s] != 0) continue;
+        double angle = grow_region(s, field, used, region, angle_tolerance, w, h);
+        if (region.size() < min_size) continue;
+        rect = region_to_rect(region, field, w, angle, start_p);
+        if (!refine(region, angle_slot, rect, used, field, min_size, w, h)) continue;
+        double log_nfa = improve_rect(rect, field, w, h, grad_threshold, nt);
+        if (log_nfa <= 0.0) continue;
+        out.push_back(Segment{(rect.x1 + 0.5) * inv_scale, (rect.y1 + 0.5) * inv_scale,
+                              (rect.x2 + 0.5) * inv_scale, (rect.y2 + 0.5) * inv_scale,
+                              rect.width * inv_scale, rect.p, log_nfa});
+    }
+    sort_longest_first(out);
+    return out;
+}
+
+// Size checks shared by the four sample types; true when detection goes on.
+bool checked(std::size_t len, std::size_t width, std::size_t height,
+             sample::Result<std::vector<Segment>>& result) {
+    std::size_t expected;
+    if (__builtin_mul_overflow(width, height, &expected)) expected = std::numeric_limits<std::size_t>::max();
+    if (len != expected || (width != 0 && expected / width != height)) {
+        result = sample::SizeMismatch{expected, len};
+        return false;
+    }
+    result = std::vector<Segment>{};
+    return width >= 3 && height >= 3;
+}
+
+template <class T>
+sample::Result<std::vector<Segment>> detect_widened(std::span<const T> pixels, std::size_t width,
+                                                    std::size_t height, double scale) {
+    sample::Result<std::vector<Segment>> result;
+    if (!checked(pixels.size(), width, height, result)) return result;
+    std::vector<double> image(pixels.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        if constexpr (std::is_same_v<T, std::uint16_t>)
+            image[i] = static_cast<double>(pixels[i]) / 257.0;
+        else
+            image[i] = static_cast<double>(pixels[i]);
+    }
+    result = run(image.data(), width, height, scale);
+    return result;
+}
+
+}  // namespace
+
+double log_nt(std::size_t w, std::size_t h) {
+    return (std::log10(static_cast<double>(w)) + std::log10(static_cast<double>(h))) * 2.5 + log10_11;
+}
+
+std::size_t min_region_size(double nt) { return to_word(std::ceil(nt / log10_8)); }
+
+double segment_length(const Segment& s) { return std::hypot(s.x2 - s.x1, s.y2 - s.y1); }
+
+void sort_longest_first(std::vector<Segment>& segments) {
+    std::stable_sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
+        return total_order_key(segment_length(a)) > total_order_key(segment_length(b));
+    });
+}
+
+sample::Result<std::vector<Segment>> detect(std::span<const std::uint8_t> pixels, std::size_t width,
+                                            std::size_t height, double scale) {
+    return detect_widened(pixels, width, height, scale);
+}
+
+sample::Result<std::vector<Segment>> detect(std::span<const std::uint16_t> pixels, std::size_t width,
+                                            std::size_t height, double scale) {
+    return detect_widened(pixels, width, height, scale);
+}
+
+sample::Result<std::vector<Segment>> detect(std::span<const float> pixels, std::size_t width,
+                                            std::size_t height, double scale) {
+    return detect_widened(pixels, width, height, scale);
+}
+
+sample::Result<std::vector<Segment>> detect(std::span<const double> pixels, std::size_t width,
+                                            std::size_t height, double scale) {
+    sample::Result<std::vector<Segment>> result;
+    if (!checked(pixels.size(), width, height, result)) return result;
+    result = run(pixels.data(), width, height, scale);  // read in place, never copied
+    return result;
+}
+
+}  // namespace tessarin::detector

@@ -1,0 +1,236 @@
+#include "pool/pool.hpp"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tessarin::pool {
+namespace {
+
+struct Piece {
+    std::size_t begin;
+    std::size_t end;
+};
+
+// One call of run_rows. It lives on the caller's stack; the caller leaves only
+// after every claimed piece has reported back, and pieces are claimed under
+// the pool's lock while the job is still queued, so no worker touches a job
+// that is gone.
+struct Job {
+    RowFn fn;
+    void* ctx;
+    std::vector<Piece> pieces;
+    std::size_t next = 0;  // guarded by the pool's lock
+
+    std::mutex done_mutex;
+    std::condition_variable done_cv;
+    std::size_t finished = 0;  // guarded by done_mutex
+    std::exception_ptr error;  // the first failure, guarded by done_mutex
+
+    void run_piece(std::size_t i) noexcept {
+        bool skip;
+        {
+            std::lock_guard<std::mutex> lock(done_mutex);
+            skip = error != nullptr;
+        }
+        std::exception_ptr failure;
+        if (!skip) {
+            try {
+                fn(ctx, pieces[i].begin, pieces[i].end);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        std::lock_guard<std::mutex> lock(done_mutex);
+        if (failure && !error) error = failure;
+        if (++finished == pieces.size()) done_cv.notify_all();
+    }
+};
+
+void halve(std::vector<Piece>& out, std::size_t begin, std::size_t end, std::size_t grain) {
+    if (end - begin <= grain) {
+        out.push_back({begin, end});
+        return;
+    }
+    std::size_t mid = begin + (end - begin) / 2;
+    halve(out, begin, mid, grain);
+    halve(out, mid, end, grain);
+}
+
+class Pool {
+public:
+    explicit Pool(std::size_t n) {
+        threads_.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            try {
+                threads_.emplace_back([this] { work(); });
+            } catch (...) {
+                break;  // fewer workers; the calling threads still do all the work
+            }
+        }
+    }
+
+    ~Pool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+
+    std::size_t size() const { return threads_.size(); }
+
+    void run(Job& job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back(&job);
+        }
+        cv_.notify_all();
+        // The caller works on its own job too, so a loop always progresses
+        // even when every worker is busy with other callers' loops.
+        for (;;) {
+            std::size_t i = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!claim(job, i)) break;
+            }
+            job.run_piece(i);
+        }
+        std::unique_lock<std::mutex> lock(job.done_mutex);
+        job.done_cv.wait(lock, [&] { return job.finished == job.pieces.size(); });
+    }
+
+private:
+    // Takes the next piece of `job`; dequeues the job with its last piece.
+    // Called with mutex_ held.
+    bool claim(Job& job, std::size_t& i) {
+        if (job.next >= job.pieces.size()) return false;
+        i = job.next++;
+        if (job.next == job.pieces.size()) {
+            for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+                if (*it == &job) {
+                    queue_.erase(it);
+                    break;
+                }
+            }
+        }
+        return true;
+    }
+
+    void work() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+            if (stop_) return;
+            Job* job = queue_.front();
+            std::size_t i = 0;
+            claim(*job, i);
+            lock.unlock();
+            job->run_piece(i);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<Job*> queue_;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+};
+
+std::size_t processors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
+        int n = CPU_COUNT(&set);
+        if (n > 0) return static_cast<std::size_t>(n);
+    }
+    unsigned n = std::thread::hardware_concurrency();
+    return n > 0 ? n : 1;
+}
+
+// The pool and the size it is (or will be) built with. The pool is made on
+// first use. A child process after fork() has none of the parent's threads:
+// it abandons the inherited pool without touching it and builds its own.
+std::mutex g_mutex;
+std::shared_ptr<Pool> g_pool;
+std::size_t g_requested = 0;  // 0: one worker per processor
+std::once_flag g_atfork_once;
+
+void before_fork() { g_mutex.lock(); }
+void after_fork_parent() { g_mutex.unlock(); }
+void after_fork_child() {
+    // Leak the inherited pool: its threads do not exist here, so it can be
+    // neither joined nor destroyed.
+    if (g_pool) new std::shared_ptr<Pool>(std::move(g_pool));
+    g_pool.reset();
+    g_mutex.unlock();
+}
+
+std::size_t target_size() { return g_requested != 0 ? g_requested : processors(); }
+
+// Called with g_mutex held.
+std::shared_ptr<Pool> current_locked() {
+    if (!g_pool) g_pool = std::make_shared<Pool>(target_size());
+    return g_pool;
+}
+
+std::shared_ptr<Pool> current() {
+    std::call_once(g_atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return current_locked();
+}
+
+}  // namespace
+
+void run_rows(std::size_t rows, RowFn fn, void* ctx) {
+    if (rows == 0) return;
+    if (rows == 1) {
+        fn(ctx, 0, 1);
+        return;
+    }
+    std::shared_ptr<Pool> pool = current();
+    std::size_t threads = pool->size() + 1;
+    if (pool->size() == 0) {
+        fn(ctx, 0, rows);
+        return;
+    }
+    // About four pieces per thread balance uneven rows without much locking.
+    std::size_t grain = (rows + 4 * threads - 1) / (4 * threads);
+    Job job;
+    job.fn = fn;
+    job.ctx = ctx;
+    job.pieces.reserve(8 * threads);
+    halve(job.pieces, 0, rows, grain);
+    pool->run(job);
+    if (job.error) std::rethrow_exception(job.error);
+}
+
+std::size_t workers() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_pool ? g_pool->size() : target_size();
+}
+
+void set_workers(std::size_t n) {
+    std::call_once(g_atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+    std::shared_ptr<Pool> old;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_requested = n;
+        old = std::move(g_pool);
+        g_pool.reset();
+    }
+    // `old` is joined here, or by the last loop still running on it.
+}
+
+}  // namespace tessarin::pool

@@ -1,0 +1,55 @@
+// An owned, zero-filled array of samples whose storage can be handed over
+// (release) to an object that frees it later with std::free.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+namespace tessarin::sample {
+
+struct FreeDeleter {
+    void operator()(void* p) const noexcept { std::free(p); }
+};
+
+template <class T>
+class Buffer {
+public:
+    Buffer() = default;
+
+    // `count` zero-filled elements. Throws std::overflow_error when the byte
+    // size does not fit a machine word and std::bad_alloc when memory runs out.
+    static Buffer zeroed(std::size_t count) {
+        Buffer b;
+        if (count == 0) return b;
+        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T))
+            throw std::overflow_error("buffer size overflows a machine word");
+        void* p = std::calloc(count, sizeof(T));
+        if (p == nullptr) throw std::bad_alloc();
+        b.data_.reset(static_cast<T*>(p));
+        b.size_ = count;
+        return b;
+    }
+
+    T* data() noexcept { return data_.get(); }
+    const T* data() const noexcept { return data_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    const T& operator[](std::size_t i) const noexcept { return data_[i]; }
+
+    // Gives up ownership; the caller frees the storage with std::free.
+    T* release() noexcept {
+        size_ = 0;
+        return data_.release();
+    }
+
+private:
+    std::unique_ptr<T[], FreeDeleter> data_;
+    std::size_t size_ = 0;
+};
+
+}  // namespace tessarin::sample
