@@ -1,0 +1,80 @@
+// Access to NumPy arrays: element-type matching, the logical row-major view of
+// an array's elements (in place when the layout allows, else one copy), and
+// result arrays that adopt a native buffer without copying it.
+#pragma once
+
+#include "python/numpy_api.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace tessarin::python {
+
+template <class T>
+struct NpyType;
+template <>
+struct NpyType<std::uint8_t> {
+    static constexpr int value = NPY_UINT8;
+};
+template <>
+struct NpyType<std::uint16_t> {
+    static constexpr int value = NPY_UINT16;
+};
+template <>
+struct NpyType<float> {
+    static constexpr int value = NPY_FLOAT32;
+};
+template <>
+struct NpyType<double> {
+    static constexpr int value = NPY_FLOAT64;
+};
+
+// `obj` as an array of `ndim` dimensions whose data type is equivalent to the
+// native type `typenum`, or NULL (no exception) when it is not one. Borrowed.
+PyArrayObject* match_array(PyObject* obj, int ndim, int typenum);
+
+// True when the elements lie in row-major order without gaps at an address
+// suitably aligned for the element type, so they can be read in place.
+bool standard_layout(PyArrayObject* a);
+
+// Copies the elements of `a` in logical row-major order into `dst`, following
+// the byte strides (negative, zero or not a multiple of the element size).
+void copy_logical(PyArrayObject* a, void* dst);
+
+// The elements of an array in logical row-major order: its own memory when the
+// layout is standard, otherwise a copy owned by this object.
+template <class T>
+class Elements {
+public:
+    explicit Elements(PyArrayObject* a) {
+        std::size_t n = static_cast<std::size_t>(PyArray_SIZE(a));
+        size_ = n;
+        if (n == 0) {
+            data_ = nullptr;
+        } else if (standard_layout(a)) {
+            data_ = static_cast<const T*>(PyArray_DATA(a));
+        } else {
+            copy_.reset(new T[n]);
+            copy_logical(a, copy_.get());
+            data_ = copy_.get();
+        }
+    }
+    const T* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool copied() const { return copy_ != nullptr; }
+
+private:
+    std::unique_ptr<T[]> copy_;
+    const T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A new writeable C-contiguous array of `typenum` and shape `dims` that takes
+// ownership of `data` (storage from std::malloc/calloc, freed with std::free
+// through an owner object set as the array's base). On failure returns NULL
+// with an exception set, and `data` has been freed.
+PyObject* adopt_buffer(void* data, int typenum, int ndim, const npy_intp* dims);
+
+}  // namespace tessarin::python

@@ -1,0 +1,42 @@
+// A once-guard for objects that are made with the interpreter attached.
+//
+// A thread that finds the object unmade detaches from the interpreter before
+// it waits for the guard's lock and re-attaches once it holds it: a thread
+// that waited while attached could deadlock a build with the global lock
+// (the maker may need the lock the waiter holds) and would stall
+// stop-the-world pauses on a free-threaded build.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace tessarin::python {
+
+class AttachedOnce {
+public:
+    // Runs make() (which returns false with an exception set on failure)
+    // until it has succeeded once. Returns true when the object exists.
+    template <class F>
+    bool run(F&& make) {
+        if (done_.load(std::memory_order_acquire)) return true;
+        PyThreadState* ts = PyEval_SaveThread();
+        mutex_.lock();
+        PyEval_RestoreThread(ts);
+        bool ok = true;
+        if (!done_.load(std::memory_order_relaxed)) {
+            ok = make();
+            if (ok) done_.store(true, std::memory_order_release);
+        }
+        mutex_.unlock();
+        return ok;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+};
+
+}  // namespace tessarin::python

@@ -1,0 +1,123 @@
+#include "python/segment.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "python/once.hpp"
+
+namespace tessarin::python {
+namespace {
+
+struct SegmentObject {
+    PyObject_HEAD
+    detector::Segment s;
+};
+
+detector::Segment& fields(PyObject* self) { return reinterpret_cast<SegmentObject*>(self)->s; }
+
+template <double detector::Segment::*Field>
+PyObject* get_field(PyObject* self, void*) {
+    return PyFloat_FromDouble(fields(self).*Field);
+}
+
+PyObject* get_angle(PyObject* self, void*) {
+    const detector::Segment& s = fields(self);
+    double a = std::atan2(s.y2 - s.y1, s.x2 - s.x1) * 57.29577951308232;
+    if (a > 90.0) a = a + -180.0;
+    if (a <= -90.0) a = a + 180.0;
+    return PyFloat_FromDouble(a);
+}
+
+PyObject* get_length(PyObject* self, void*) {
+    const detector::Segment& s = fields(self);
+    return PyFloat_FromDouble(std::hypot(s.x2 - s.x1, s.y2 - s.y1));
+}
+
+// Fixed-point with one decimal, correctly rounded with ties to even, never an
+// exponent; NaN and the infinities by name.
+void append_number(std::string& out, double v) {
+    if (std::isnan(v)) {
+        out += "NaN";
+    } else if (std::isinf(v)) {
+        out += v < 0 ? "-inf" : "inf";
+    } else {
+        char buf[400];  // the largest double has 309 integer digits
+        int n = std::snprintf(buf, sizeof buf, "%.1f", v);
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+}
+
+PyObject* segment_repr(PyObject* self) {
+    const detector::Segment& s = fields(self);
+    std::string text = "Segment((";
+    append_number(text, s.x1);
+    text += ", ";
+    append_number(text, s.y1);
+    text += ")-(";
+    append_number(text, s.x2);
+    text += ", ";
+    append_number(text, s.y2);
+    text += "), width=";
+    append_number(text, s.width);
+    text += ")";
+    return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+void segment_dealloc(PyObject* self) {
+    PyTypeObject* tp = Py_TYPE(self);
+    tp->tp_free(self);
+    Py_DECREF(tp);
+}
+
+PyGetSetDef segment_getset[] = {
+    {"x1", get_field<&detector::Segment::x1>, nullptr, nullptr, nullptr},
+    {"y1", get_field<&detector::Segment::y1>, nullptr, nullptr, nullptr},
+    {"x2", get_field<&detector::Segment::x2>, nullptr, nullptr, nullptr},
+    {"y2", get_field<&detector::Segment::y2>, nullptr, nullptr, nullptr},
+    {"width", get_field<&detector::Segment::width>, nullptr, nullptr, nullptr},
+    {"precision", get_field<&detector::Segment::precision>, nullptr, nullptr, nullptr},
+    {"log_nfa", get_field<&detector::Segment::log_nfa>, nullptr, nullptr, nullptr},
+    {"angle", get_angle, nullptr, "Direction in degrees, -90 to 90, 0 = horizontal.", nullptr},
+    {"length", get_length, nullptr, "Length in pixels.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot segment_slots[] = {
+    {Py_tp_doc, const_cast<char*>("One detected line segment, in input-image coordinates.")},
+    {Py_tp_dealloc, reinterpret_cast<void*>(segment_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(segment_repr)},
+    {Py_tp_getset, segment_getset},
+    {0, nullptr},
+};
+
+PyType_Spec segment_spec = {
+    "tessarin.Segment",
+    static_cast<int>(sizeof(SegmentObject)),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    segment_slots,
+};
+
+PyTypeObject* g_segment_type = nullptr;
+
+}  // namespace
+
+PyTypeObject* segment_type() {
+    static AttachedOnce once;
+    bool ok = once.run([] {
+        g_segment_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&segment_spec));
+        return g_segment_type != nullptr;
+    });
+    return ok ? g_segment_type : nullptr;
+}
+
+PyObject* new_segment(PyTypeObject* type, const detector::Segment& record) {
+    PyObject* obj = type->tp_alloc(type, 0);
+    if (obj == nullptr) return nullptr;
+    fields(obj) = record;
+    return obj;
+}
+
+}  // namespace tessarin::python
