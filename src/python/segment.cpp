@@ -6,6 +6,7 @@
 #include <string>
 
 #include "python/once.hpp"
+#include "python/repr_text.hpp"
 
 namespace tessarin::python {
 namespace {
@@ -35,33 +36,8 @@ PyObject* get_length(PyObject* self, void*) {
     return PyFloat_FromDouble(std::hypot(s.x2 - s.x1, s.y2 - s.y1));
 }
 
-// Fixed-point with one decimal, correctly rounded with ties to even, never an
-// exponent; NaN and the infinities by name.
-void append_number(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out += "NaN";
-    } else if (std::isinf(v)) {
-        out += v < 0 ? "-inf" : "inf";
-    } else {
-        char buf[400];  // the largest double has 309 integer digits
-        int n = std::snprintf(buf, sizeof buf, "%.1f", v);
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
 PyObject* segment_repr(PyObject* self) {
-    const detector::Segment& s = fields(self);
-    std::string text = "Segment((";
-    append_number(text, s.x1);
-    text += ", ";
-    append_number(text, s.y1);
-    text += ")-(";
-    append_number(text, s.x2);
-    text += ", ";
-    append_number(text, s.y2);
-    text += "), width=";
-    append_number(text, s.width);
-    text += ")";
+    std::string text = segment_text(fields(self));
     return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "pool/pool.hpp"
+
+namespace pool = tessarin::pool;
+
+namespace {
+
+// Restores the default pool size after each test.
+class PoolTest : public ::testing::TestWithParam<std::size_t> {
+protected:
+    void SetUp() override { pool::set_workers(GetParam()); }
+    void TearDown() override { pool::set_workers(0); }
+};
+
+// A row result that depends only on the row, so any division must agree.
+std::vector<std::uint64_t> fill_rows(std::size_t rows) {
+    std::vector<std::uint64_t> out(rows, 0);
+    pool::parallel_for(rows, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t r = begin; r < end; ++r) out[r] = r * 2654435761u + 17;
+    });
+    return out;
+}
+
+}  // namespace
+
+TEST_P(PoolTest, VisitsEveryRowExactlyOnce) {
+    for (std::size_t rows : {0u, 1u, 2u, 3u, 7u, 64u, 1000u, 4099u}) {
+        std::vector<std::atomic<int>> visits(rows);
+        pool::parallel_for(rows, [&](std::size_t begin, std::size_t end) {
+            ASSERT_LE(begin, end);
+            ASSERT_LE(end, rows);
+            for (std::size_t r = begin; r < end; ++r) visits[r].fetch_add(1);
+        });
+        for (std::size_t r = 0; r < rows; ++r) ASSERT_EQ(visits[r].load(), 1) << "rows " << rows << " row " << r;
+    }
+}
+
+TEST_P(PoolTest, ConcurrentCallersEachFinishTheirOwnLoop) {
+    constexpr int callers = 8;
+    std::vector<std::thread> threads;
+    std::vector<int> ok(callers, 0);
+    const auto expected = fill_rows(777);
+    for (int t = 0; t < callers; ++t) {
+        threads.emplace_back([&, t] {
+            bool all = true;
+            for (int round = 0; round < 50; ++round) all = all && fill_rows(777) == expected;
+            ok[t] = all ? 1 : 0;
+        });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < callers; ++t) EXPECT_EQ(ok[t], 1) << "caller " << t;
+}
+
+TEST_P(PoolTest, ThrowingRowReachesTheCaller) {
+    std::atomic<int> after{0};
+    EXPECT_THROW(pool::parallel_for(500,
+                                    [&](std::size_t begin, std::size_t end) {
+                                        for (std::size_t r = begin; r < end; ++r)
+                                            if (r == 321) throw std::bad_alloc();
+                                        after.fetch_add(1);
+                                    }),
+                 std::bad_alloc);
+    // The pool stays usable after a failed loop.
+    EXPECT_EQ(fill_rows(100).size(), 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, PoolTest, ::testing::Values(1, 2, 7));
+
+TEST(Pool, ResultsDoNotDependOnWorkerCount) {
+    std::vector<std::vector<std::uint64_t>> results;
+    for (std::size_t n : {1u, 2u, 7u}) {
+        pool::set_workers(n);
+        EXPECT_EQ(pool::workers(), n);
+        results.push_back(fill_rows(1234));
+    }
+    pool::set_workers(0);
+    EXPECT_GE(pool::workers(), 1u);
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0], results[2]);
+}
