@@ -1,0 +1,16 @@
+import numpy as np
+import pytest
+
+
+def rectangle_image(height=120, width=160, dtype=np.uint8, value=200, background=30):
+    """A bright axis-aligned rectangle on a dark background, with mild texture."""
+    img = np.full((height, width), background, dtype=np.float64)
+    img[30:90, 40:120] = value
+    rng = np.random.default_rng(7)
+    img += rng.normal(0.0, 2.0, img.shape)
+    return np.clip(img, 0, 255).round().astype(dtype)
+
+
+@pytest.fixture
+def rect_u8():
+    return rectangle_image()
