@@ -15,6 +15,14 @@ struct Image {
 // floor(size × scale) in doubles, saturated to an unsigned word, at least 2.
 std::size_t downscaled_size(std::size_t size, double scale);
 
+// The blur's weights: 2n + 1 samples of a Gaussian of sigma 0.6 / scale, with
+// n = ceil(sigma × sqrt(2 ln 1000)), normalised to sum 1.
+std::vector<double> gaussian_kernel(double scale);
+
+// The source row or column of output index i: min(trunc(i / scale), size - 1),
+// a division by scale (not a product with its reciprocal). size >= 1.
+std::size_t source_index(std::size_t i, double scale, std::size_t size);
+
 // Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
 // trunc(position / scale). Requires width, height >= 3 and an output of at
 // least 3 × 3. The three passes run on the worker pool.

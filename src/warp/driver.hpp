@@ -1,0 +1,59 @@
+// What the two resampling drivers share: buffer counts computed without
+// wrapping, and the source image with the sampler the call's filter selects.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+#include "warp/filter.hpp"
+#include "warp/samplers.hpp"
+
+namespace tessarin::warp::detail {
+
+// a * b * c, or the largest word when the product overflows: no buffer can
+// have that length, so a length check against it always fails.
+inline std::size_t saturating_count(std::size_t a, std::size_t b, std::size_t c) {
+    std::size_t ab = 0;
+    std::size_t abc = 0;
+    if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc))
+        return std::numeric_limits<std::size_t>::max();
+    return abc;
+}
+
+// a * b * c for an output that is about to be allocated; an overflowing count
+// is refused instead of wrapped into a small buffer.
+inline std::size_t output_count(std::size_t a, std::size_t b, std::size_t c) {
+    std::size_t ab = 0;
+    std::size_t abc = 0;
+    if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc))
+        throw std::overflow_error("output size overflows a machine word");
+    return abc;
+}
+
+// The image a driver reads, with the Lanczos-3 table of the call when the
+// filter needs one. Shared read-only by every row.
+template <class T>
+struct Source {
+    const T* data;
+    std::size_t width;
+    std::size_t height;
+    const Lanczos3Table* table;  // null for the bilinear filter
+};
+
+// The call's weight table: built once, before any row, for Lanczos-3 only.
+inline std::optional<Lanczos3Table> table_for(Filter filter) {
+    if (filter == Filter::Lanczos3) return lanczos3_table();
+    return std::nullopt;
+}
+
+template <class T, int N, Filter F>
+inline void sample_at(const Source<T>& s, double x, double y, T* out) {
+    if constexpr (F == Filter::Lanczos3)
+        sample_lanczos3<T, N>(s.data, s.width, s.height, *s.table, x, y, out);
+    else
+        sample_bilinear<T, N>(s.data, s.width, s.height, x, y, out);
+}
+
+}  // namespace tessarin::warp::detail

@@ -1,0 +1,64 @@
+#include "warp/remap.hpp"
+
+#include <cstdint>
+
+#include "pool/pool.hpp"
+#include "warp/driver.hpp"
+
+namespace tessarin::warp {
+namespace {
+
+template <class T, int N, Filter F>
+void remap_rows(const detail::Source<T>& src, const float* map_x, const float* map_y, T* out,
+                std::size_t out_width, std::size_t begin, std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y) {
+        const std::size_t first = y * out_width;
+        T* row = out + first * N;
+        for (std::size_t x = 0; x < out_width; ++x) {
+            // Widening a float to a double is exact.
+            detail::sample_at<T, N, F>(src, static_cast<double>(map_x[first + x]),
+                                       static_cast<double>(map_y[first + x]), row + x * N);
+        }
+    }
+}
+
+}  // namespace
+
+template <class T, int Channels>
+sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
+                                        std::span<const float> map_x, std::span<const float> map_y,
+                                        std::size_t out_width, std::size_t out_height, Filter filter) {
+    const std::size_t expected = detail::saturating_count(width, height, Channels);
+    if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
+    const std::size_t pixels = detail::saturating_count(out_width, out_height, 1);
+    if (map_x.size() != pixels) return sample::SizeMismatch{pixels, map_x.size()};
+    if (map_y.size() != map_x.size()) return sample::SizeMismatch{pixels, map_y.size()};
+    const std::size_t count = detail::output_count(out_width, out_height, Channels);
+    const auto table = detail::table_for(filter);
+    auto out = sample::Buffer<T>::zeroed(count);
+    if (count == 0) return out;  // no rows, or rows of no pixels
+
+    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
+    const float* mx = map_x.data();
+    const float* my = map_y.data();
+    T* data = out.data();
+    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
+        if (filter == Filter::Lanczos3)
+            remap_rows<T, Channels, Filter::Lanczos3>(source, mx, my, data, out_width, begin, end);
+        else
+            remap_rows<T, Channels, Filter::Bilinear>(source, mx, my, data, out_width, begin, end);
+    });
+    return out;
+}
+
+#define TESSARIN_REMAP_INSTANCE(T, N)                                                                     \
+    template sample::Result<sample::Buffer<T>> remap<T, N>(std::span<const T>, std::size_t, std::size_t, \
+                                                           std::span<const float>, std::span<const float>, \
+                                                           std::size_t, std::size_t, Filter);
+TESSARIN_REMAP_INSTANCE(std::uint8_t, 1)
+TESSARIN_REMAP_INSTANCE(std::uint8_t, 3)
+TESSARIN_REMAP_INSTANCE(std::uint16_t, 1)
+TESSARIN_REMAP_INSTANCE(std::uint16_t, 3)
+#undef TESSARIN_REMAP_INSTANCE
+
+}  // namespace tessarin::warp

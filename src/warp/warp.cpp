@@ -1,0 +1,109 @@
+#include "warp/warp.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "pool/pool.hpp"
+#include "warp/driver.hpp"
+
+namespace tessarin::warp {
+namespace {
+
+// Per-column products of the plane's X with the first column of the matrix.
+// X and these products depend on the column only, so they are formed once per
+// call; a row adds its own terms to them, which keeps every pixel's operations
+// and their order.
+struct Columns {
+    std::vector<double> u;  // H0 * X
+    std::vector<double> v;  // H3 * X
+    std::vector<double> w;  // H6 * X
+
+    Columns(std::size_t n, const std::array<double, 9>& h, double scale, double off_x) : u(n), v(n), w(n) {
+        for (std::size_t x = 0; x < n; ++x) {
+            const double plane_x = static_cast<double>(x) / scale + off_x;
+            u[x] = h[0] * plane_x;
+            v[x] = h[3] * plane_x;
+            w[x] = h[6] * plane_x;
+        }
+    }
+};
+
+struct Plane {
+    const std::array<double, 9>& h;
+    double scale;
+    double off_y;
+    const Columns& cols;
+};
+
+// Source positions are worked out for a run of pixels before any is sampled,
+// so the divisions of neighbouring pixels can run side by side.
+constexpr std::size_t run_length = 256;
+
+template <class T, Filter F>
+void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t out_width, std::size_t begin,
+               std::size_t end) {
+    constexpr double rejected = std::numeric_limits<double>::infinity();  // outside every image
+    double sx[run_length];
+    double sy[run_length];
+    for (std::size_t y = begin; y < end; ++y) {
+        const double plane_y = static_cast<double>(y) / p.scale + p.off_y;
+        const double ru = p.h[1] * plane_y + p.h[2];
+        const double rv = p.h[4] * plane_y + p.h[5];
+        const double rw = p.h[7] * plane_y + p.h[8];
+        T* row = out + y * out_width * 3;
+        for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
+            const std::size_t n = std::min(run_length, out_width - x0);
+            const double* cu = p.cols.u.data() + x0;
+            const double* cv = p.cols.v.data() + x0;
+            const double* cw = p.cols.w.data() + x0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double w = cw[i] + rw;
+                const double qx = (cu[i] + ru) / w;
+                const double qy = (cv[i] + rv) / w;
+                // A point at infinity (w of either sign of zero) is skipped.
+                sx[i] = w == 0.0 ? rejected : qx;
+                sy[i] = qy;
+            }
+            T* px = row + x0 * 3;
+            for (std::size_t i = 0; i < n; ++i) detail::sample_at<T, 3, F>(src, sx[i], sy[i], px + i * 3);
+        }
+    }
+}
+
+}  // namespace
+
+template <class T>
+sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t width, std::size_t height,
+                                           std::size_t out_width, std::size_t out_height,
+                                           const std::array<double, 9>& inverse, double scale, double off_x,
+                                           double off_y, Filter filter) {
+    const std::size_t expected = detail::saturating_count(width, height, 3);
+    if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
+    const std::size_t count = detail::output_count(out_width, out_height, 3);
+    const auto table = detail::table_for(filter);
+    auto out = sample::Buffer<T>::zeroed(count);
+    if (count == 0) return out;  // no rows, or rows of no pixels
+
+    const Columns cols(out_width, inverse, scale, off_x);
+    const Plane plane{inverse, scale, off_y, cols};
+    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
+    T* data = out.data();
+    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
+        if (filter == Filter::Lanczos3)
+            warp_rows<T, Filter::Lanczos3>(source, plane, data, out_width, begin, end);
+        else
+            warp_rows<T, Filter::Bilinear>(source, plane, data, out_width, begin, end);
+    });
+    return out;
+}
+
+template sample::Result<sample::Buffer<std::uint8_t>> warp_rgb<std::uint8_t>(
+    std::span<const std::uint8_t>, std::size_t, std::size_t, std::size_t, std::size_t,
+    const std::array<double, 9>&, double, double, double, Filter);
+template sample::Result<sample::Buffer<std::uint16_t>> warp_rgb<std::uint16_t>(
+    std::span<const std::uint16_t>, std::size_t, std::size_t, std::size_t, std::size_t,
+    const std::array<double, 9>&, double, double, double, Filter);
+
+}  // namespace tessarin::warp

@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "image_fixtures.hpp"
+#include "pool/pool.hpp"
+#include "warp/remap.hpp"
+#include "warp/samplers.hpp"
+#include "warp/warp.hpp"
+
+namespace tessarin::warp {
+namespace {
+
+using sample::Buffer;
+using sample::SizeMismatch;
+using testing::Instance;
+using testing::random_samples;
+
+constexpr std::array<double, 9> identity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+constexpr Filter both_filters[] = {Filter::Bilinear, Filter::Lanczos3};
+constexpr std::size_t word_max = std::numeric_limits<std::size_t>::max();
+
+template <class T>
+std::vector<T> contents(sample::Result<Buffer<T>>&& r) {
+    if (auto* e = std::get_if<SizeMismatch>(&r)) {
+        ADD_FAILURE() << "unexpected " << *e;
+        return {};
+    }
+    auto& b = std::get<Buffer<T>>(r);
+    return std::vector<T>(b.data(), b.data() + b.size());
+}
+
+template <class T>
+SizeMismatch mismatch(sample::Result<Buffer<T>>&& r) {
+    if (auto* e = std::get_if<SizeMismatch>(&r)) return *e;
+    ADD_FAILURE() << "expected a SizeMismatch";
+    return {};
+}
+
+// Output pixel by output pixel, straight from the formulas, with nothing
+// hoisted out of the pixel loop.
+template <class T>
+std::vector<T> reference_warp(const std::vector<T>& src, std::size_t w, std::size_t h, std::size_t ow,
+                              std::size_t oh, const std::array<double, 9>& m, double scale, double off_x,
+                              double off_y, Filter filter) {
+    const auto table = lanczos3_table();
+    std::vector<T> out(ow * oh * 3);
+    for (std::size_t y = 0; y < oh; ++y)
+        for (std::size_t x = 0; x < ow; ++x) {
+            const double X = x / scale + off_x, Y = y / scale + off_y;
+            const double wh = m[6] * X + (m[7] * Y + m[8]);
+            if (wh == 0.0) continue;
+            const double sx = (m[0] * X + (m[1] * Y + m[2])) / wh;
+            const double sy = (m[3] * X + (m[4] * Y + m[5])) / wh;
+            T* px = &out[(y * ow + x) * 3];
+            if (filter == Filter::Lanczos3)
+                sample_lanczos3<T, 3>(src.data(), w, h, table, sx, sy, px);
+            else
+                sample_bilinear<T, 3>(src.data(), w, h, sx, sy, px);
+        }
+    return out;
+}
+
+// --------------------------------------------------------------- size checks
+
+TEST(WarpSizes, SourceLengthIsCheckedWithoutWrapping) {
+    const std::vector<std::uint8_t> src(10);
+    std::span<const std::uint8_t> s(src);
+    EXPECT_EQ(mismatch(warp_rgb(s, 2, 2, 4, 4, identity, 1, 0, 0, Filter::Bilinear)), (SizeMismatch{12, 10}));
+    EXPECT_EQ(mismatch(warp_rgb(s.first(0), 1, 1, 4, 4, identity, 1, 0, 0, Filter::Lanczos3)), (SizeMismatch{3, 0}));
+    // 2^63 * 2 * 3 wraps to 0 in a machine word; an empty buffer must not pass.
+    const std::size_t half = std::size_t{1} << 63;
+    EXPECT_EQ(mismatch(warp_rgb(s.first(0), half, 2, 4, 4, identity, 1, 0, 0, Filter::Bilinear)),
+              (SizeMismatch{word_max, 0}));
+}
+
+TEST(RemapSizes, ChecksSourceThenMapXThenMapY) {
+    struct Case {
+        std::size_t src_len, map_x_len, map_y_len;
+        SizeMismatch expected;
+    };
+    // 2 x 3 source with 3 channels (18 samples), 4 x 5 maps (20 values).
+    const Case cases[] = {
+        {17, 19, 21, {18, 17}},  // the source is reported first
+        {18, 19, 21, {20, 19}},  // then map_x
+        {18, 20, 21, {20, 21}},  // then map_y, against the pixel count
+        {18, 20, 0, {20, 0}},
+        {0, 20, 20, {18, 0}},
+    };
+    const std::vector<std::uint16_t> src(32);
+    const std::vector<float> map(32);
+    std::span<const std::uint16_t> s(src);
+    std::span<const float> m(map);
+    for (const auto& c : cases)
+        EXPECT_EQ(mismatch(remap<std::uint16_t, 3>(s.first(c.src_len), 2, 3, m.first(c.map_x_len),
+                                                   m.first(c.map_y_len), 4, 5, Filter::Bilinear)),
+                  c.expected);
+    // A map size whose pixel count overflows cannot be matched by any map.
+    const std::size_t big = std::size_t{1} << 33;
+    EXPECT_EQ(mismatch(remap<std::uint16_t, 3>(s.first(18), 2, 3, m.first(0), m.first(0), big, big, Filter::Bilinear)),
+              (SizeMismatch{word_max, 0}));
+}
+
+TEST(WarpSizes, OverflowingOutputIsRefused) {
+    const std::vector<std::uint8_t> src8(3);
+    const std::vector<std::uint16_t> src16(3);
+    const std::size_t quarter = std::size_t{1} << 62;
+    // The sample count overflows; for 16-bit samples the byte count does too.
+    EXPECT_THROW(warp_rgb<std::uint8_t>(src8, 1, 1, word_max / 2, 2, identity, 1, 0, 0, Filter::Bilinear),
+                 std::overflow_error);
+    EXPECT_THROW(warp_rgb<std::uint8_t>(src8, 1, 1, quarter, 2, identity, 1, 0, 0, Filter::Lanczos3),
+                 std::overflow_error);
+    EXPECT_THROW(warp_rgb<std::uint16_t>(src16, 1, 1, word_max / 3, 1, identity, 1, 0, 0, Filter::Bilinear),
+                 std::overflow_error);
+    // 3 * 2^62 bytes fit a word but no address space.
+    EXPECT_THROW(warp_rgb<std::uint8_t>(src8, 1, 1, quarter, 1, identity, 1, 0, 0, Filter::Bilinear),
+                 std::bad_alloc);
+}
+
+// ------------------------------------------------------------------ warp_rgb
+
+template <class T>
+class Warp : public ::testing::Test {
+protected:
+    std::size_t w = 13, h = 9;
+    std::vector<T> img = random_samples<T>(w * h * 3, 42);
+
+    std::vector<T> run(std::size_t ow, std::size_t oh, const std::array<double, 9>& m, double scale, double off_x,
+                       double off_y, Filter filter) {
+        return contents(warp_rgb<T>(img, w, h, ow, oh, m, scale, off_x, off_y, filter));
+    }
+    std::array<T, 3> src_px(std::size_t x, std::size_t y) const {
+        const T* p = &img[(y * w + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+    static std::array<T, 3> out_px(const std::vector<T>& out, std::size_t ow, std::size_t x, std::size_t y) {
+        const T* p = &out[(y * ow + x) * 3];
+        return {p[0], p[1], p[2]};
+    }
+};
+
+using SampleTypes = ::testing::Types<std::uint8_t, std::uint16_t>;
+TYPED_TEST_SUITE(Warp, SampleTypes);
+
+TYPED_TEST(Warp, IdentityReproducesTheSource) {
+    for (Filter f : both_filters) EXPECT_EQ(this->run(this->w, this->h, identity, 1, 0, 0, f), this->img);
+}
+
+TYPED_TEST(Warp, ScaleAndOffsetPlaceTheGrid) {
+    const auto half = this->run(20, 12, identity, 2, 0, 0, Filter::Bilinear);
+    for (std::size_t y = 0; y < 12; y += 2)
+        for (std::size_t x = 0; x < 20; x += 2)
+            EXPECT_EQ(this->out_px(half, 20, x, y), this->src_px(x / 2, y / 2)) << x << "," << y;
+    // Output pixel (1, 0) lies halfway between source pixels (0, 0) and (1, 0).
+    for (int c = 0; c < 3; ++c) {
+        const unsigned sum = unsigned(this->img[c]) + this->img[3 + c];
+        EXPECT_EQ(half[3 + c], (sum + 1) / 2) << c;
+    }
+    for (Filter f : both_filters) {
+        const auto shifted = this->run(3, this->h, identity, 1, 10, 0, f);
+        for (std::size_t y = 0; y < this->h; ++y)
+            for (std::size_t x = 0; x < 3; ++x) EXPECT_EQ(this->out_px(shifted, 3, x, y), this->src_px(10 + x, y));
+    }
+}
+
+TYPED_TEST(Warp, ZeroWSkipsThePixelAndNegativeWDividesThrough) {
+    const std::vector<TypeParam> black(this->w * this->h * 3, 0);
+    const double nz = -0.0;
+    for (Filter f : both_filters) {
+        EXPECT_EQ(this->run(this->w, this->h, {1, 0, 0, 0, 1, 0, 0, 0, 0}, 1, 0, 0, f), black);
+        // Every w is -0 here, and 0 / -0 would be a NaN that Lanczos-3 samples.
+        EXPECT_EQ(this->run(this->w, this->h, {1, 0, 0, 0, 1, 0, nz, nz, nz}, 1, 0, 0, f), black);
+        EXPECT_EQ(this->run(this->w, this->h, {-1, 0, 0, 0, -1, 0, 0, 0, -1}, 1, 0, 0, f), this->img);
+    }
+}
+
+TYPED_TEST(Warp, LargerOutputPadsWithZero) {
+    const std::size_t ow = this->w + 4, oh = this->h + 3;
+    for (Filter f : both_filters) {
+        const auto out = this->run(ow, oh, identity, 1, 0, 0, f);
+        for (std::size_t y = 0; y < oh; ++y)
+            for (std::size_t x = 0; x < ow; ++x) {
+                const auto expected =
+                    x < this->w && y < this->h ? this->src_px(x, y) : std::array<TypeParam, 3>{0, 0, 0};
+                ASSERT_EQ(this->out_px(out, ow, x, y), expected) << x << "," << y;
+            }
+    }
+}
+
+// A perspective matrix whose w changes sign inside the output (and is exactly
+// zero on one column): the driver's hoisted row and column terms give the same
+// bits as the formula evaluated pixel by pixel.
+TYPED_TEST(Warp, MatchesThePerPixelFormula) {
+    const std::array<double, 9> m = {0.9, 0.13, 1.7, -0.08, 1.1, -0.6, 0.0625, 0.003, -2.0};
+    for (Filter f : both_filters)
+        for (double scale : {1.0, 0.7, 3.0}) {
+            const auto ref = reference_warp(this->img, this->w, this->h, 40, 30, m, scale, -0.25, 0.5, f);
+            ASSERT_EQ(this->run(40, 30, m, scale, -0.25, 0.5, f), ref) << scale;
+        }
+}
+
+TYPED_TEST(Warp, EmptyOutputs) {
+    for (Filter f : both_filters)
+        for (auto [ow, oh] : {std::pair<std::size_t, std::size_t>{0, 5}, {5, 0}, {0, 0}, {0, word_max}})
+            EXPECT_TRUE(this->run(ow, oh, identity, 1, 0, 0, f).empty());
+    // An empty source gives a black output of the requested size.
+    const std::vector<TypeParam> none;
+    const auto out = contents(warp_rgb<TypeParam>(none, 0, 4, 3, 2, identity, 1, 0, 0, Filter::Lanczos3));
+    EXPECT_EQ(out, std::vector<TypeParam>(18, 0));
+}
+
+// --------------------------------------------------------------------- remap
+
+template <class I>
+class Remap : public ::testing::Test {
+protected:
+    using T = typename I::Sample;
+    static constexpr int N = I::channels;
+    std::size_t w = 9, h = 7;
+    std::vector<T> img = random_samples<T>(w * h * N, 7);
+
+    std::vector<T> run(const std::vector<float>& mx, const std::vector<float>& my, std::size_t ow, std::size_t oh,
+                       Filter f) {
+        return contents(remap<T, N>(img, w, h, mx, my, ow, oh, f));
+    }
+    std::vector<T> src_px(std::size_t x, std::size_t y) const {
+        return {img.begin() + (y * w + x) * N, img.begin() + (y * w + x + 1) * N};
+    }
+    static std::vector<T> out_px(const std::vector<T>& out, std::size_t i) {
+        return {out.begin() + i * N, out.begin() + (i + 1) * N};
+    }
+    // Maps of the source's size holding (x + dx, y).
+    std::pair<std::vector<float>, std::vector<float>> grid(float dx) const {
+        std::vector<float> mx, my;
+        for (std::size_t y = 0; y < h; ++y)
+            for (std::size_t x = 0; x < w; ++x) {
+                mx.push_back(float(x) + dx);
+                my.push_back(float(y));
+            }
+        return {mx, my};
+    }
+};
+
+using AllInstances = ::testing::Types<Instance<std::uint8_t, 1>, Instance<std::uint8_t, 3>,
+                                      Instance<std::uint16_t, 1>, Instance<std::uint16_t, 3>>;
+TYPED_TEST_SUITE(Remap, AllInstances);
+
+TYPED_TEST(Remap, IdentityMapsReproduceTheSource) {
+    const auto [mx, my] = this->grid(0.0f);
+    for (Filter f : both_filters) EXPECT_EQ(this->run(mx, my, this->w, this->h, f), this->img);
+}
+
+TYPED_TEST(Remap, HalfAPixelRightGivesTheRoundedUpMean) {
+    constexpr int N = TestFixture::N;
+    const auto [mx, my] = this->grid(0.5f);
+    const auto out = this->run(mx, my, this->w, this->h, Filter::Bilinear);
+    for (std::size_t y = 0; y < this->h; ++y)
+        for (std::size_t x = 0; x < this->w; ++x) {
+            const auto a = this->src_px(x, y);
+            const auto b = this->src_px(std::min(x + 1, this->w - 1), y);
+            for (int c = 0; c < N; ++c)
+                ASSERT_EQ(out[(y * this->w + x) * N + c], (unsigned(a[c]) + b[c] + 1) / 2) << x << "," << y;
+        }
+}
+
+// One map entry per row of the table, sampled in a 1 x 7 output.
+TYPED_TEST(Remap, UnusablePositions) {
+    using T = typename TestFixture::T;
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<T> zero(TestFixture::N, 0);
+    struct Case {
+        float x, y;
+        Filter filter;
+        std::vector<T> expected;
+    };
+    const Case cases[] = {
+        {-0.5f, 2.0f, Filter::Bilinear, this->src_px(0, 2)},
+        {-0.51f, 2.0f, Filter::Bilinear, zero},
+        {inf, 2.0f, Filter::Lanczos3, zero},
+        {-inf, 2.0f, Filter::Bilinear, zero},
+        {3.0f, float(this->h) - 0.49f, Filter::Lanczos3, zero},
+        {nan, 3.0f, Filter::Bilinear, zero},
+        {nan, 3.0f, Filter::Lanczos3, this->src_px(0, 3)},
+    };
+    for (const auto& c : cases) {
+        const auto out = this->run({c.x}, {c.y}, 1, 1, c.filter);
+        EXPECT_EQ(out, c.expected) << c.x << "," << c.y;
+    }
+}
+
+TYPED_TEST(Remap, MapsLargerThanTheSource) {
+    const std::size_t ow = 2 * this->w, oh = 2 * this->h;
+    std::vector<float> mx, my;
+    for (std::size_t y = 0; y < oh; ++y)
+        for (std::size_t x = 0; x < ow; ++x) {
+            mx.push_back(float(x));
+            my.push_back(float(y));
+        }
+    for (Filter f : both_filters) {
+        const auto out = this->run(mx, my, ow, oh, f);
+        for (std::size_t y = 0; y < oh; ++y)
+            for (std::size_t x = 0; x < ow; ++x) {
+                const auto expected = x < this->w && y < this->h ? this->src_px(x, y)
+                                                                 : std::vector<typename TestFixture::T>(TestFixture::N);
+                ASSERT_EQ(this->out_px(out, y * ow + x), expected) << x << "," << y;
+            }
+    }
+}
+
+TYPED_TEST(Remap, EmptyMaps) {
+    for (Filter f : both_filters)
+        for (auto [ow, oh] : {std::pair<std::size_t, std::size_t>{5, 0}, {0, 3}, {0, 0}})
+            EXPECT_TRUE(this->run({}, {}, ow, oh, f).empty());
+}
+
+// -------------------------------------------------------- the worker pool
+
+// Rows may be shared out among any number of workers: the result is the same.
+class WorkerCounts : public ::testing::TestWithParam<std::size_t> {
+protected:
+    static constexpr std::size_t w = 37, h = 29, ow = 45, oh = 61;
+
+    struct Outputs {
+        std::vector<std::uint8_t> warp_bilinear, warp_lanczos, gray;
+        std::vector<std::uint16_t> rgb;
+    };
+
+    static Outputs compute() {
+        const auto img8 = random_samples<std::uint8_t>(w * h * 3, 3);
+        const auto gray8 = random_samples<std::uint8_t>(w * h, 4);
+        const auto img16 = random_samples<std::uint16_t>(w * h * 3, 5);
+        std::mt19937 rng(6);
+        std::uniform_real_distribution<float> px(-2.0f, w + 1.0f), py(-2.0f, h + 1.0f);
+        std::vector<float> mx(ow * oh), my(ow * oh);
+        for (std::size_t i = 0; i < mx.size(); ++i) {
+            mx[i] = px(rng);
+            my[i] = py(rng);
+        }
+        const std::array<double, 9> m = {0.8, 0.1, 2.0, -0.05, 0.9, 1.0, 0.001, 0.002, 1.0};
+        return {contents(warp_rgb<std::uint8_t>(img8, w, h, ow, oh, m, 1.3, -1, 0.5, Filter::Bilinear)),
+                contents(warp_rgb<std::uint8_t>(img8, w, h, ow, oh, m, 1.3, -1, 0.5, Filter::Lanczos3)),
+                contents(remap<std::uint8_t, 1>(gray8, w, h, mx, my, ow, oh, Filter::Bilinear)),
+                contents(remap<std::uint16_t, 3>(img16, w, h, mx, my, ow, oh, Filter::Lanczos3))};
+    }
+
+    static void TearDownTestSuite() { pool::set_workers(0); }
+};
+
+TEST_P(WorkerCounts, GiveTheSameOutput) {
+    pool::set_workers(1);
+    const Outputs one = compute();
+    pool::set_workers(GetParam());
+    const Outputs many = compute();
+    EXPECT_EQ(one.warp_bilinear, many.warp_bilinear);
+    EXPECT_EQ(one.warp_lanczos, many.warp_lanczos);
+    EXPECT_EQ(one.gray, many.gray);
+    EXPECT_EQ(one.rgb, many.rgb);
+    EXPECT_FALSE(one.rgb.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pool, WorkerCounts, ::testing::Values(1, 2, 7));
+
+}  // namespace
+}  // namespace tessarin::warp
