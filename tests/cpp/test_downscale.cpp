@@ -21,6 +21,7 @@ using tessarin::detector::downscaled_size;
 using tessarin::detector::gaussian_kernel;
 using tessarin::detector::Image;
 using tessarin::detector::source_index;
+using tessarin::detector::weighted_sum_variants;
 
 std::size_t clamp_index(std::ptrdiff_t i, std::size_t size) {
     if (i < 0) return 0;
@@ -72,6 +73,40 @@ void expect_same_bits(const std::vector<double>& got, const std::vector<double>&
     for (std::size_t i = 0; i < got.size(); ++i)
         ASSERT_EQ(std::bit_cast<std::uint64_t>(got[i]), std::bit_cast<std::uint64_t>(want[i]))
             << "sample " << i << ": " << got[i] << " vs " << want[i];
+}
+
+// ---- row sums --------------------------------------------------------------
+
+// Every vector width against the scalar sum in tap order, over lengths that
+// end inside and outside a block of columns, with samples that expose any
+// change of order (large cancelling terms, -0.0, infinities, NaN).
+TEST(WeightedSum, EveryVariantSumsInTapOrder) {
+    std::mt19937_64 rng(3);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const double special[] = {1e17, -1e17, -0.0, std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN(), 3e-320};
+    for (std::size_t taps : {1u, 3u, 7u, 19u}) {
+        std::vector<double> k(taps);
+        for (double& v : k) v = u(rng);
+        for (std::size_t len : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 33u, 70u}) {
+            std::vector<std::vector<double>> rows(taps, std::vector<double>(len));
+            for (auto& row : rows)
+                for (double& v : row) v = (rng() % 8 == 0) ? special[rng() % 6] : u(rng) * 1e3;
+            std::vector<const double*> src;
+            for (const auto& row : rows) src.push_back(row.data());
+            std::vector<double> want(len);
+            for (std::size_t x = 0; x < len; ++x) {
+                double acc = 0.0;
+                for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * rows[i][x];
+                want[x] = acc;
+            }
+            for (auto variant : weighted_sum_variants()) {
+                std::vector<double> got(len, 42.0);
+                variant(src.data(), k.data(), taps, got.data(), len);
+                expect_same_bits(got, want);
+            }
+        }
+    }
 }
 
 // ---- kernel ---------------------------------------------------------------
@@ -242,7 +277,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(std::make_tuple(7, 7, 0.5), std::make_tuple(4, 5, 0.8), std::make_tuple(12, 40, 0.25),
                       std::make_tuple(40, 12, 0.25), std::make_tuple(64, 48, 0.8), std::make_tuple(97, 61, 0.8),
                       std::make_tuple(100, 100, 0.29), std::make_tuple(123, 77, 0.65),
-                      std::make_tuple(200, 150, 0.55), std::make_tuple(33, 300, 0.999)));
+                      std::make_tuple(200, 150, 0.55), std::make_tuple(33, 300, 0.999),
+                      // rows exactly as wide as the kernel, one less, one more
+                      std::make_tuple(6, 20, 0.8), std::make_tuple(7, 20, 0.8), std::make_tuple(8, 20, 0.8),
+                      // wide kernels, source rows several apart
+                      std::make_tuple(50, 200, 0.2), std::make_tuple(30, 120, 0.1)));
 
 TEST(Downscale, SpecialSamplesMatchReference) {
     // Infinities, NaN and negative zero travel through the same operations in
