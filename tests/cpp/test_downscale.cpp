@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "detector/downscale.hpp"
@@ -139,7 +140,27 @@ TEST_P(KernelTest, SizeSymmetryAndSum) {
 
 INSTANTIATE_TEST_SUITE_P(Scales, KernelTest,
                          ::testing::Values(KernelCase{0.8, 7, 0.531907}, KernelCase{0.5, 11, 0.332453},
-                                           KernelCase{0.25, 19, 0.0}));
+                                           KernelCase{0.25, 19, 0.0},
+                                           // sigma × 3.7169221888498383 is exactly 3 here; with
+                                           // sqrt(6 ln 10) computed at run time it would round up to 4
+                                           KernelCase{0.7433844377699677, 7, 0.0}));
+
+TEST(Kernel, ExactWeights) {
+    // The first half up to the centre; the normalisation is a division by the
+    // sum, which at scale 0.25 differs from a product with its reciprocal.
+    const std::vector<std::pair<double, std::vector<double>>> cases = {
+        {0.8, {0x1.763496d347523p-13, 0x1.f1e23259cfdc4p-7, 0x1.bfd7fac1bd5a7p-3, 0x1.10562a79786b0p-1}},
+        {0.25,
+         {0x1.341f9a57a268bp-13, 0x1.50f04559cd74ep-11, 0x1.35b9fa336a4cdp-9, 0x1.deabe8f904ad5p-8,
+          0x1.36ef289e2b5dap-6, 0x1.5392460096fe5p-5, 0x1.37bdf2f411a24p-4, 0x1.e1296dd81d8a7p-4,
+          0x1.38258bac069fap-3, 0x1.54741bfae234bp-3}},
+    };
+    for (const auto& [scale, half] : cases) {
+        const std::vector<double> k = gaussian_kernel(scale);
+        ASSERT_EQ(k.size(), 2 * half.size() - 1);
+        for (std::size_t i = 0; i < half.size(); ++i) EXPECT_EQ(k[i], half[i]) << scale << " tap " << i;
+    }
+}
 
 TEST(Kernel, DefaultScaleWeights) {
     const std::vector<double> k = gaussian_kernel(0.8);
