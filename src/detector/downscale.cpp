@@ -1,21 +1,20 @@
 // Gaussian pre-filter and subsampling of the working image.
 //
-// The blur is separable: a horizontal pass over the input rows, then a
-// vertical pass. The output keeps one blurred sample per output pixel, at the
-// source column column_map[x] and the source row trunc(y / scale), so only
-// those samples of the blur are ever computed:
-//   - the horizontal pass blurs each whole input row (contiguous, so it
-//     vectorises) and keeps only the mapped columns, giving a narrow image of
-//     new_width × height;
-//   - the vertical pass runs once per output row, over the rows of that
-//     narrow image around the source row, and writes the output row directly.
-// Every sample is still the sum of its taps in tap order, each product and
-// sum rounded on its own, exactly as if both passes covered the whole image.
+// The blur is separable, a horizontal pass and then a vertical one, but the
+// output keeps only one blurred sample per output pixel (source column
+// column_map[x], source row trunc(y / scale)), so only those are computed.
+// One parallel loop runs over the output rows. Each range of output rows blurs
+// the input rows it reads horizontally (whole rows, contiguous, so the taps
+// vectorise), keeps the mapped columns in a small window of rows, and blurs
+// that window vertically straight into the output row. No intermediate image
+// is made. Every sample is still 0.0 plus its taps in tap order, each product
+// and sum rounded on its own, exactly as two whole-image passes would give.
 #include "detector/downscale.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
-#include <memory>
 
 #include "pool/pool.hpp"
 
@@ -33,7 +32,123 @@ std::size_t to_size(double v) {
     return static_cast<std::size_t>(v);
 }
 
+// Vectors of doubles whose arithmetic is lane by lane, each lane rounded as a
+// scalar would be (no contraction into fused multiply-adds).
+using Vec2 = double __attribute__((vector_size(16)));
+using Vec4 = double __attribute__((vector_size(32)));
+
+// out[x] = 0.0 + k[0] * src[0][x] + k[1] * src[1][x] + ... for x < len, each
+// product and sum rounded in tap order. Blocks of columns are held in
+// registers while the taps go by, each tap one weight times a contiguous run.
+template <class V>
+[[gnu::always_inline]] inline void weighted_sum_with(const double* const* src, const double* k,
+                                                     std::size_t taps, double* out, std::size_t len) {
+    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
+    constexpr std::size_t block = 4 * lanes;
+    std::size_t x = 0;
+    for (; x + block <= len; x += block) {
+        V a0{}, a1{}, a2{}, a3{};
+        for (std::size_t i = 0; i < taps; ++i) {
+            const double* s = src[i] + x;
+            V s0, s1, s2, s3;
+            __builtin_memcpy(&s0, s, sizeof(V));
+            __builtin_memcpy(&s1, s + lanes, sizeof(V));
+            __builtin_memcpy(&s2, s + 2 * lanes, sizeof(V));
+            __builtin_memcpy(&s3, s + 3 * lanes, sizeof(V));
+            const double w = k[i];
+            a0 = a0 + w * s0;
+            a1 = a1 + w * s1;
+            a2 = a2 + w * s2;
+            a3 = a3 + w * s3;
+        }
+        __builtin_memcpy(out + x, &a0, sizeof(V));
+        __builtin_memcpy(out + x + lanes, &a1, sizeof(V));
+        __builtin_memcpy(out + x + 2 * lanes, &a2, sizeof(V));
+        __builtin_memcpy(out + x + 3 * lanes, &a3, sizeof(V));
+    }
+    for (; x < len; ++x) {
+        double acc = 0.0;
+        for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * src[i][x];
+        out[x] = acc;
+    }
+}
+
+void weighted_sum_generic(const double* const* src, const double* k, std::size_t taps, double* out,
+                          std::size_t len) {
+    weighted_sum_with<Vec2>(src, k, taps, out, len);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same sums four lanes wide where the processor has 256-bit vectors. AVX2
+// is asked for, not FMA: products and sums stay separate instructions.
+[[gnu::target("avx2")]] void weighted_sum_avx2(const double* const* src, const double* k, std::size_t taps,
+                                                double* out, std::size_t len) {
+    weighted_sum_with<Vec4>(src, k, taps, out, len);
+}
+
+bool has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+void weighted_sum(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len) {
+    static const WeightedSum chosen = weighted_sum_variants().back();
+    chosen(src, k, taps, out, len);
+}
+
+// buf[j] = row[clamp(first + j, 0, width - 1)] for j < count.
+void clamped_copy(const double* row, std::size_t width, std::ptrdiff_t first, std::size_t count, double* buf) {
+    const auto last = static_cast<std::ptrdiff_t>(width) - 1;
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::ptrdiff_t c = std::clamp(first + static_cast<std::ptrdiff_t>(j), std::ptrdiff_t{0}, last);
+        buf[j] = row[c];
+    }
+}
+
+// Horizontal blur of one input row, out[x] = T1(x) for x < width, with the
+// samples beyond either end taken from the nearest end (for every tap, even
+// taps that reach past the whole row). Columns whose taps all fall inside the
+// row read it in place; the few near the ends read a clamped copy in `edge`
+// (room for n + 2n samples).
+void blur_row(const double* row, std::size_t width, const std::vector<double>& kernel, std::vector<double>& edge,
+              std::vector<const double*>& src, double* out) {
+    const std::size_t taps = kernel.size();
+    const std::size_t n = taps / 2;
+    const std::size_t inner_begin = std::min(n, width);
+    const std::size_t inner_end = width > 2 * n ? width - n : inner_begin;
+
+    auto blur_span = [&](std::size_t begin, std::size_t end) {
+        if (begin >= end) return;
+        const std::size_t len = end - begin;
+        for (std::size_t done = 0; done < len; done += n + 1) {
+            // Spans near the ends are at most n wide unless the row is narrower
+            // than the kernel; then go n + 1 columns at a time.
+            const std::size_t part = std::min(n + 1, len - done);
+            const auto first = static_cast<std::ptrdiff_t>(begin + done) - static_cast<std::ptrdiff_t>(n);
+            clamped_copy(row, width, first, part + 2 * n, edge.data());
+            for (std::size_t i = 0; i < taps; ++i) src[i] = edge.data() + i;
+            weighted_sum(src.data(), kernel.data(), taps, out + begin + done, part);
+        }
+    };
+
+    blur_span(0, inner_begin);
+    if (inner_end > inner_begin) {
+        for (std::size_t i = 0; i < taps; ++i) src[i] = row + inner_begin - n + i;
+        weighted_sum(src.data(), kernel.data(), taps, out + inner_begin, inner_end - inner_begin);
+    }
+    blur_span(inner_end, width);
+}
+
 }  // namespace
+
+std::vector<WeightedSum> weighted_sum_variants() {
+    std::vector<WeightedSum> v{weighted_sum_generic};
+#if defined(__x86_64__) || defined(__i386__)
+    if (has_avx2()) v.push_back(weighted_sum_avx2);
+#endif
+    return v;
+}
 
 std::vector<double> gaussian_kernel(double scale) {
     const double sigma = 0.6 / scale;
@@ -57,34 +172,6 @@ std::size_t source_index(std::size_t i, double scale, std::size_t size) {
     return s < size - 1 ? s : size - 1;
 }
 
-namespace {
-
-// out[x] = 0.0 + k[0] * src[0][x] + k[1] * src[1][x] + ... for x < len, each
-// product and sum rounded in tap order. The taps run over a block of columns
-// held in registers, so each tap is one weight times a contiguous run.
-void weighted_sum(const double* const* src, const double* k, std::size_t taps, double* out,
-                  std::size_t len) {
-    constexpr std::size_t block = 16;
-    std::size_t x = 0;
-    for (; x + block <= len; x += block) {
-        double acc[block];
-        for (std::size_t j = 0; j < block; ++j) acc[j] = 0.0;
-        for (std::size_t i = 0; i < taps; ++i) {
-            const double w = k[i];
-            const double* s = src[i] + x;
-            for (std::size_t j = 0; j < block; ++j) acc[j] = acc[j] + w * s[j];
-        }
-        for (std::size_t j = 0; j < block; ++j) out[x + j] = acc[j];
-    }
-    for (; x < len; ++x) {
-        double acc = 0.0;
-        for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * src[i][x];
-        out[x] = acc;
-    }
-}
-
-}  // namespace
-
 std::size_t downscaled_size(std::size_t size, double scale) {
     std::size_t n = to_size(std::floor(static_cast<double>(size) * scale));
     return n < 3 ? (n < 2 ? 2 : n) : n;
@@ -99,41 +186,37 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
     out.width = downscaled_size(width, scale);
     out.height = downscaled_size(height, scale);
     const std::size_t ow = out.width;
+    out.pixels.assign(ow * out.height, 0.0);
 
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 
-    // Horizontal pass, mapped columns only: narrow(x, y) = T1(column_map[x], y).
-    // Each row is padded with n copies of its end samples on either side, which
-    // is clamp-to-edge for every tap, even taps reaching past the whole row.
-    std::unique_ptr<double[]> narrow(new double[ow * height]);
-    pool::parallel_for(height, [&](std::size_t begin, std::size_t end) {
-        std::vector<double> padded(width + 2 * n);
-        std::vector<double> blurred(width);
-        std::vector<const double*> src(taps);
-        for (std::size_t i = 0; i < taps; ++i) src[i] = padded.data() + i;
-        for (std::size_t y = begin; y < end; ++y) {
-            const double* row = image + y * width;
-            for (std::size_t i = 0; i < n; ++i) padded[i] = row[0];
-            for (std::size_t x = 0; x < width; ++x) padded[n + x] = row[x];
-            for (std::size_t i = 0; i < n; ++i) padded[n + width + i] = row[width - 1];
-            weighted_sum(src.data(), kernel.data(), taps, blurred.data(), width);
-            double* dst = narrow.get() + y * ow;
-            for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
-        }
-    });
-
-    // Vertical pass, source rows only: O(x, y) = T2(column_map[x], sy), with
-    // the rows above and below the image clamped to its edge rows.
-    out.pixels.assign(ow * out.height, 0.0);
     pool::parallel_for(out.height, [&](std::size_t begin, std::size_t end) {
+        // The horizontally blurred input rows this range of output rows reads,
+        // narrowed to the mapped columns: input row r lives in slot r % taps.
+        // Source rows only grow with the output row, and one output row reads
+        // at most `taps` consecutive input rows, so a slot is reused only once
+        // its row has fallen behind every later output row's reach.
+        std::vector<double> window(taps * ow);
+        std::vector<double> blurred(width);
+        std::vector<double> edge(3 * n + 1);
         std::vector<const double*> src(taps);
+        std::size_t ready = 0;  // input rows below this are, or were, in the window
+
         for (std::size_t y = begin; y < end; ++y) {
             const std::size_t sy = source_index(y, scale, height);
+            const std::size_t lo = sy < n ? 0 : sy - n;
+            const std::size_t hi = std::min(sy + n, height - 1) + 1;
+            for (std::size_t r = std::max(lo, ready); r < hi; ++r) {
+                blur_row(image + r * width, width, kernel, edge, src, blurred.data());
+                double* dst = window.data() + (r % taps) * ow;
+                for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
+            }
+            ready = hi;
+
             for (std::size_t i = 0; i < taps; ++i) {
-                std::size_t r = sy + i < n ? 0 : sy + i - n;
-                if (r > height - 1) r = height - 1;
-                src[i] = narrow.get() + r * ow;
+                const std::size_t r = sy + i < n ? 0 : std::min(sy + i - n, height - 1);
+                src[i] = window.data() + (r % taps) * ow;
             }
             weighted_sum(src.data(), kernel.data(), taps, out.pixels.data() + y * ow, ow);
         }

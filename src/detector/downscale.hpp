@@ -23,6 +23,14 @@ std::vector<double> gaussian_kernel(double scale);
 // a division by scale (not a product with its reciprocal). size >= 1.
 std::size_t source_index(std::size_t i, double scale, std::size_t size);
 
+// out[x] = 0.0 + k[0] * src[0][x] + ... + k[taps - 1] * src[taps - 1][x] for
+// x < len, each product and sum rounded in tap order: the row sum both blur
+// passes are made of. Every variant gives the same bits; downscale uses the
+// widest one this processor runs. Listed so that tests can check each.
+using WeightedSum = void (*)(const double* const* src, const double* k, std::size_t taps, double* out,
+                             std::size_t len);
+std::vector<WeightedSum> weighted_sum_variants();
+
 // Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
 // trunc(position / scale). Requires width, height >= 3 and an output of at
 // least 3 × 3. The three passes run on the worker pool.
