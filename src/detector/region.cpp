@@ -1,17 +1,146 @@
-// Placeholder until region growing lands; unreachable while there are no seeds.
-#include <stdexcept>
-
+// Region growing and rectangle fit.
 #include "detector/region.hpp"
 
-namespace tessarin::detector {
+#include <cmath>
 
-double grow_region(std::uint32_t, std::span<const Px>, std::span<std::uint8_t>, std::vector<std::uint32_t>&,
-                   double, std::size_t, std::size_t) {
-    throw std::logic_error("grow_region is not yet built");
+namespace tessarin::detector {
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double two_pi = 6.283185307179586;
+constexpr double pi_over_8 = 0.39269908169872414;
+
+// The running state of a growing region: the sum of its unit vectors and the
+// least dot product a newcomer needs, |S| cos(tolerance).
+struct Growth {
+    double sx, sy;
+    double threshold;
+    double cos_tol;
+
+    // Takes pixel n into the region when its direction is within the
+    // tolerance of the region's current direction.
+    bool offer(std::size_t n, std::span<const Px> field, std::span<std::uint8_t> used,
+               std::vector<std::uint32_t>& region) {
+        if (used[n] != 0) return false;
+        double vx = field[n].ux, vy = field[n].uy;
+        double d = sx * vx + sy * vy;
+        if (threshold > d) return false;  // may still join later from another pixel
+        used[n] = 1;
+        region.push_back(static_cast<std::uint32_t>(n));
+        sx += vx;
+        sy += vy;
+        threshold = std::hypot(sx, sy) * cos_tol;
+        return true;
+    }
+};
+
+}  // namespace
+
+double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
+                   std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
+                   std::size_t height) {
+    region.clear();
+    region.push_back(seed);
+    used[seed] = 1;
+    const double c = std::cos(tolerance);
+    // The seed's vector counts as unit length, so the first threshold is c.
+    Growth g{field[seed].ux, field[seed].uy, c, c};
+
+    // Breadth-first: the list grows while it is walked. The neighbours of a
+    // pixel are visited row by row, left to right; S and the threshold change
+    // with every pixel taken, so this order decides the region.
+    for (std::size_t i = 0; i < region.size(); ++i) {
+        const std::size_t q = region[i];
+        const std::size_t x = q % width, y = q / width;
+        if (x >= 1 && y >= 1 && x + 1 < width && y + 1 < height) {
+            const std::size_t up = q - width, down = q + width;
+            g.offer(up - 1, field, used, region);
+            g.offer(up, field, used, region);
+            g.offer(up + 1, field, used, region);
+            g.offer(q - 1, field, used, region);
+            g.offer(q + 1, field, used, region);
+            g.offer(down - 1, field, used, region);
+            g.offer(down, field, used, region);
+            g.offer(down + 1, field, used, region);
+            continue;
+        }
+        // On the image frame: the 3 × 3 window clipped to the image. The
+        // centre is in the region already, hence used, and is skipped.
+        const std::size_t y0 = y > 0 ? y - 1 : 0, y1 = y + 1 < height ? y + 1 : y;
+        const std::size_t x0 = x > 0 ? x - 1 : 0, x1 = x + 1 < width ? x + 1 : x;
+        for (std::size_t ny = y0; ny <= y1; ++ny)
+            for (std::size_t nx = x0; nx <= x1; ++nx) g.offer(ny * width + nx, field, used, region);
+    }
+    return std::atan2(g.sy, g.sx);
 }
 
-Rect region_to_rect(std::span<const std::uint32_t>, std::span<const Px>, std::size_t, double, double) {
-    throw std::logic_error("region_to_rect is not yet built");
+Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,
+                    std::size_t width, double angle, double p) {
+    // Weighted centroid, the gradient norms as weights.
+    double sum_w = 0.0, sum_wx = 0.0, sum_wy = 0.0;
+    for (std::uint32_t i : region) {
+        double w = field[i].norm;
+        sum_w += w;
+        sum_wx += w * static_cast<double>(i % width);
+        sum_wy += w * static_cast<double>(i / width);
+    }
+    const double cx = sum_wx / sum_w, cy = sum_wy / sum_w;
+
+    // Second moments about the centroid. m starts at +0 and each term is
+    // subtracted as it comes, so a one-row region keeps m = +0 and its axis
+    // comes out at theta = pi.
+    double a = 0.0, b = 0.0, m = 0.0;
+    for (std::uint32_t i : region) {
+        double w = field[i].norm;
+        double ddx = static_cast<double>(i % width) - cx;
+        double ddy = static_cast<double>(i / width) - cy;
+        a = a + w * (ddy * ddy);
+        b = b + w * (ddx * ddx);
+        m = m - (w * ddx) * ddy;
+    }
+
+    // Principal axis: the eigenvector of the smaller eigenvalue, taken from
+    // the better conditioned of the two rows.
+    const double lambda = 0.5 * ((a + b) - std::sqrt((a - b) * (a - b) + 4.0 * (m * m)));
+    double theta = std::fabs(a - lambda) > std::fabs(b - lambda) ? std::atan2(lambda - a, m)
+                                                                   : std::atan2(m, lambda - b);
+
+    // The axis is known only up to its sense; point it like the region's
+    // level lines. The region angle is an atan2 result, so at most one turn
+    // is needed; a non-finite difference is left as it is.
+    double e = theta - angle;
+    if (std::isfinite(e) && std::fabs(e) < 4.0 * two_pi) {
+        while (e <= -pi) e += two_pi;
+        while (e > pi) e -= two_pi;
+    }
+    if (std::fabs(e) > pi_over_8) theta = theta + pi;
+    const double dx = std::cos(theta), dy = std::sin(theta);
+
+    // Extents along and across the axis through the centroid.
+    double l_min = 0.0, l_max = 0.0, w_min = 0.0, w_max = 0.0;
+    for (std::uint32_t i : region) {
+        double ddx = static_cast<double>(i % width) - cx;
+        double ddy = static_cast<double>(i / width) - cy;
+        double l = ddx * dx + ddy * dy;
+        double t = ddy * dx - ddx * dy;
+        if (l < l_min) l_min = l;
+        if (l > l_max) l_max = l;
+        if (t < w_min) w_min = t;
+        if (t > w_max) w_max = t;
+    }
+    const double spread = w_max - w_min;
+
+    Rect r;
+    r.x1 = cx + l_min * dx;
+    r.y1 = cy + l_min * dy;
+    r.x2 = cx + l_max * dx;
+    r.y2 = cy + l_max * dy;
+    r.width = spread > 1.0 ? spread : 1.0;
+    r.dx = dx;
+    r.dy = dy;
+    r.prec = pi_over_8;
+    r.p = p;
+    return r;
 }
 
 }  // namespace tessarin::detector
