@@ -174,5 +174,36 @@ INSTANTIATE_TEST_SUITE_P(
                     0.125 / 32}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A slanted rectangle whose best neighbour is the side-phase trial j = 2: its
+// end points must be P + 2 * D, not P + D + D, which differ here.
+TEST(Improve, SideTrialIsOneStepOfTwice) {
+    const double dx = std::cos(0.5), dy = std::sin(0.5), hl = 6.5, sx = 0.25 * -dy, sy = 0.25 * dx;
+    const Rect start{12.3 - hl * dx, 8.1 - hl * dy, 12.3 + hl * dx, 8.1 + hl * dy, 1.5, dx, dy, pi / 8, 0.125};
+    Rect target = start;
+    target.x1 += 2.0 * sx, target.y1 += 2.0 * sy, target.x2 += 2.0 * sx, target.y2 += 2.0 * sy;
+    target.width = 0.5;
+    ASSERT_NE((start.x1 + sx) + sx, target.x1);
+    ASSERT_NE((start.y1 + sy) + sy, target.y1);
+
+    // Paint aligned exactly the pixels inside the target.
+    Scene s(26, 18);
+    std::vector<Px> probe(s.w * s.h, Px{0, 0, 0});
+    for (std::size_t i = 0; i < probe.size(); ++i) {
+        probe[i] = Px{10.0f, static_cast<float>(dx), static_cast<float>(dy)};
+        if (count_aligned_in_box(target, probe, s.w, s.h, grad_threshold).k == 1) s.field[i] = probe[i];
+        probe[i] = Px{0, 0, 0};
+    }
+    auto score_at_finest = [&](Rect r) {
+        r.p = 0.125 / 32, r.prec = pi * r.p;
+        return rect_log_nfa(r, s.field, s.w, s.h, grad_threshold, 0.0);
+    };
+    const double low = score_at_finest(start), high = score_at_finest(target);
+    ASSERT_LT(low, high);
+    Rect r = start;
+    improve_rect(r, s.field, s.w, s.h, grad_threshold, (low + high) / 2);
+    target.p = r.p, target.prec = r.prec;
+    EXPECT_TRUE(same_bits(r, target));
+}
+
 }  // namespace
 }  // namespace tessarin::detector
