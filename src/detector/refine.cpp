@@ -1,17 +1,200 @@
-// Placeholder until refinement lands; unreachable while there are no seeds.
-#include <stdexcept>
-
+// Refinement of sparse regions and the local search for a better rectangle.
 #include "detector/refine.hpp"
 
-namespace tessarin::detector {
+#include <algorithm>
+#include <cmath>
 
-bool refine(std::vector<std::uint32_t>&, double&, Rect&, std::span<std::uint8_t>, std::span<const Px>,
-            std::size_t, std::size_t, std::size_t) {
-    throw std::logic_error("refine is not yet built");
+#include "detector/nfa.hpp"
+#include "detector/region.hpp"
+
+namespace tessarin::detector {
+namespace {
+
+constexpr double pi = 3.141592653589793;
+constexpr double two_pi = 6.283185307179586;
+constexpr double min_density = 0.7;
+constexpr double radius_factor = 0.75;
+constexpr int trials_per_phase = 5;
+
+// Pixels per unit of rectangle area, the area taken as at least 1.
+double density(std::size_t count, const Rect& r) {
+    const double len = std::hypot(r.x2 - r.x1, r.y2 - r.y1);
+    return static_cast<double>(count) / std::max(len * r.width, 1.0);
 }
 
-double improve_rect(Rect&, std::span<const Px>, std::size_t, std::size_t, float, double) {
-    throw std::logic_error("improve_rect is not yet built");
+bool dense_enough(std::size_t count, const Rect& r) { return density(count, r) >= min_density; }
+
+// Distance between two pixels, from their integer coordinate differences.
+struct PixelDistance {
+    std::size_t width;
+    std::int64_t sx, sy;
+
+    PixelDistance(std::uint32_t seed, std::size_t width)
+        : width(width), sx(static_cast<std::int64_t>(seed % width)), sy(static_cast<std::int64_t>(seed / width)) {}
+
+    double operator()(std::uint32_t i) const {
+        const auto x = static_cast<std::int64_t>(i % width), y = static_cast<std::int64_t>(i / width);
+        return std::hypot(static_cast<double>(x - sx), static_cast<double>(y - sy));
+    }
+};
+
+double direction_of(const Px& px) {
+    return std::atan2(static_cast<double>(px.uy), static_cast<double>(px.ux));
+}
+
+// Twice the standard deviation of the level-line angles, taken relative to the
+// seed's, of the region pixels closer to the seed than the rectangle is wide.
+double tolerance_near_seed(std::span<const std::uint32_t> region, std::span<const Px> field, const Rect& r,
+                           std::size_t width) {
+    const PixelDistance dist(region[0], width);
+    const double seed_angle = direction_of(field[region[0]]);
+    double sum = 0.0, sum_sq = 0.0, count = 0.0;
+    for (std::uint32_t i : region) {
+        if (!(dist(i) < r.width)) continue;
+        double e = direction_of(field[i]) - seed_angle;
+        while (e <= -pi) e += two_pi;
+        while (e > pi) e -= two_pi;
+        sum += e;
+        sum_sq += e * e;
+        count += 1.0;
+    }
+    const double mean = sum / count;
+    return 2.0 * std::sqrt(std::max(sum_sq / count - mean * mean, 0.0));
+}
+
+// Drops, by moving the last entry into their place, the pixels farther than
+// `radius` from the seed and frees their marks. The seed stays first.
+void drop_beyond(std::vector<std::uint32_t>& region, std::span<std::uint8_t> used, const PixelDistance& dist,
+                 double radius) {
+    std::size_t k = 0;
+    while (k < region.size()) {
+        if (dist(region[k]) > radius) {
+            used[region[k]] = 0;
+            region[k] = region.back();
+            region.pop_back();
+        } else {
+            ++k;
+        }
+    }
+}
+
+// One search phase of improve_rect: scores the trials made from `start` by
+// `make(j, trial)` for j = 1..5 (stopping at the first one `make` refuses) and
+// keeps a trial only when it scores strictly better than the best so far.
+struct Search {
+    Rect& rect;
+    std::span<const Px> field;
+    std::size_t width, height;
+    float grad_threshold;
+    double log_nt;
+    double best;
+
+    double score(const Rect& r) const { return rect_log_nfa(r, field, width, height, grad_threshold, log_nt); }
+
+    template <class Make>
+    void phase(Make make) {
+        const Rect start = rect;
+        for (int j = 1; j <= trials_per_phase; ++j) {
+            Rect trial = start;
+            if (!make(static_cast<double>(j), trial)) return;
+            const double s = score(trial);
+            if (s > best) {
+                best = s;
+                rect = trial;
+            }
+        }
+    }
+
+    // Halve p (and the angle tolerance with it) j times.
+    void finer_precision() {
+        const double p0 = rect.p;
+        phase([p0](double j, Rect& t) {
+            t.p = p0 * std::pow(0.5, j);
+            t.prec = pi * t.p;
+            return true;
+        });
+    }
+
+    void narrower() {
+        const double w0 = rect.width;
+        phase([w0](double j, Rect& t) {
+            const double w = w0 - 0.5 * j;
+            if (!(w >= 0.5)) return false;
+            t.width = w;
+            return true;
+        });
+    }
+
+    // Keep one long side in place and bring the other in by 0.5 per trial: the
+    // centre line moves by (step_x, step_y) and the width drops by 0.5.
+    void move_side(double step_x, double step_y) {
+        const double w0 = rect.width;
+        phase([w0, step_x, step_y](double j, Rect& t) {
+            const double w = w0 - 0.5 * j;
+            if (!(w >= 0.5)) return false;
+            t.x1 = t.x1 + j * step_x;
+            t.y1 = t.y1 + j * step_y;
+            t.x2 = t.x2 + j * step_x;
+            t.y2 = t.y2 + j * step_y;
+            t.width = w;
+            return true;
+        });
+    }
+};
+
+}  // namespace
+
+bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, std::span<std::uint8_t> used,
+            std::span<const Px> field, std::size_t min_region_size, std::size_t width, std::size_t height) {
+    if (region.empty()) return false;
+    if (dense_enough(region.size(), rect)) return true;
+
+    // Regrow from the seed with a tolerance that fits the directions around it.
+    const std::uint32_t seed = region[0];
+    const double tolerance = tolerance_near_seed(region, field, rect, width);
+    for (std::uint32_t i : region) used[i] = 0;
+    const double angle = grow_region(seed, field, used, region, tolerance, width, height);
+    angle_slot = angle;
+    if (region.size() < min_region_size) return false;
+    rect = region_to_rect(region, field, width, angle, rect.p);
+    if (dense_enough(region.size(), rect)) return true;
+
+    // Still too sparse: shrink around the seed until dense enough or too small.
+    const PixelDistance dist(region[0], width);
+    const double sx = static_cast<double>(dist.sx), sy = static_cast<double>(dist.sy);
+    double radius = std::max(std::hypot(sx - rect.x1, sy - rect.y1), std::hypot(sx - rect.x2, sy - rect.y2));
+    // A radius that is not a finite number never drops a pixel, so the loop
+    // below would not end; such a rectangle comes only from unusable weights.
+    if (!std::isfinite(radius)) return false;
+    while (true) {
+        radius = radius * radius_factor;
+        drop_beyond(region, used, dist, radius);
+        if (region.size() < min_region_size) return false;
+        rect = region_to_rect(region, field, width, angle, rect.p);
+        if (dense_enough(region.size(), rect)) return true;
+    }
+}
+
+double improve_rect(Rect& rect, std::span<const Px> field, std::size_t width, std::size_t height,
+                    float grad_threshold, double log_nt) {
+    Search search{rect, field, width, height, grad_threshold, log_nt, 0.0};
+    search.best = search.score(rect);
+    if (search.best > 0.0) return search.best;
+
+    search.finer_precision();
+    if (search.best > 0.0) return search.best;
+
+    search.narrower();
+    if (search.best > 0.0) return search.best;
+
+    search.move_side(0.25 * -rect.dy, 0.25 * rect.dx);
+    if (search.best > 0.0) return search.best;
+
+    search.move_side(0.25 * rect.dy, 0.25 * -rect.dx);
+    if (search.best > 0.0) return search.best;
+
+    search.finer_precision();
+    return search.best;
 }
 
 }  // namespace tessarin::detector
