@@ -69,19 +69,25 @@ bool bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 }
 
 void add_note(const char* note) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* exc = PyErr_GetRaisedException();
+    if (exc == nullptr) return;
+    PyObject* r = PyObject_CallMethod(exc, "add_note", "s", note);
+    if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
+    Py_XDECREF(r);
+    PyErr_SetRaisedException(exc);
+#else
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
     if (value != nullptr) {
         PyObject* r = PyObject_CallMethod(value, "add_note", "s", note);
-        if (r == nullptr) {
-            // The note could not be attached; the original error matters more.
-            PyErr_Clear();
-        }
+        if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
         Py_XDECREF(r);
     }
     PyErr_Restore(type, value, tb);
+#endif
 }
 
 bool to_double(PyObject* obj, double* out) {
