@@ -162,10 +162,11 @@ bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, 
     // Still too sparse: shrink around the seed until dense enough or too small.
     const PixelDistance dist(region[0], width);
     const double sx = static_cast<double>(dist.sx), sy = static_cast<double>(dist.sy);
-    double radius = std::max(std::hypot(sx - rect.x1, sy - rect.y1), std::hypot(sx - rect.x2, sy - rect.y2));
+    const double to_first = std::hypot(sx - rect.x1, sy - rect.y1), to_second = std::hypot(sx - rect.x2, sy - rect.y2);
     // A radius that is not a finite number never drops a pixel, so the loop
-    // below would not end; such a rectangle comes only from unusable weights.
-    if (!std::isfinite(radius)) return false;
+    // below would not end; such end points come only from unusable weights.
+    if (!std::isfinite(to_first) || !std::isfinite(to_second)) return false;
+    double radius = std::max(to_first, to_second);
     while (true) {
         radius = radius * radius_factor;
         drop_beyond(region, used, dist, radius);

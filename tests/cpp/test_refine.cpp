@@ -112,6 +112,36 @@ TEST(Refine, RegrownRegionTooSmallFreesWhatItLeft) {
     EXPECT_EQ(s.free_pixels(), (std::vector<std::uint32_t>{s.at(15, 3), s.at(16, 3)}));
 }
 
+// Row 3 from the seed at x = 5: angles 0, 0.1, -0.1, 0, 0.3. Only pixels closer
+// to the seed than the rectangle's width set the regrowing tolerance (twice
+// the deviation of their angles): width 3 takes x = 5..7 (tolerance 0.163),
+// which lets -0.1 rejoin; width 4 adds x = 8 (tolerance 0.141), which does not.
+struct ToleranceCase {
+    double width;
+    bool kept;
+    std::vector<std::size_t> kept_x, freed_x;
+};
+class ToleranceNearSeed : public ::testing::TestWithParam<ToleranceCase> {};
+
+TEST_P(ToleranceNearSeed, DecidesWhatRejoins) {
+    Scene s(14, 7);
+    for (const auto& [x, a] : {std::pair{5, 0.0}, {6, 0.1}, {7, -0.1}, {8, 0.0}, {9, 0.3}})
+        s.add(x, 3, Px{10.0f, static_cast<float>(std::cos(a)), static_cast<float>(std::sin(a))});
+    Rect r{5, 3, 9, 3, GetParam().width, 1, 0, pi / 8, 0.125};
+    double angle = 0.0;
+    EXPECT_EQ(s.refine_with(r, 3, angle), GetParam().kept);
+    std::vector<std::uint32_t> kept, freed;
+    for (std::size_t x : GetParam().kept_x) kept.push_back(s.at(x, 3));
+    for (std::size_t x : GetParam().freed_x) freed.push_back(s.at(x, 3));
+    std::sort(s.region.begin(), s.region.end());
+    EXPECT_EQ(s.region, kept);
+    EXPECT_EQ(s.free_pixels(), freed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, ToleranceNearSeed,
+                         ::testing::Values(ToleranceCase{3.0, true, {5, 6, 7, 8}, {9}},
+                                           ToleranceCase{4.0, false, {5, 6}, {7, 8, 9}}));
+
 // A weight that is not a finite number gives a rectangle with NaN end points;
 // refine must reject the candidate instead of shrinking forever.
 class UnusableWeight : public ::testing::TestWithParam<float> {};
