@@ -42,6 +42,8 @@ std::string show(const Px& p) {
 // How a field is computed: the public function on the pool, or one of the
 // two row loops directly over the whole image.
 enum class Path { Pool, Narrow, Wide };
+const char* const path_names[] = {"pool", "narrow", "wide"};
+void PrintTo(Path p, std::ostream* os) { *os << path_names[int(p)]; }
 
 std::vector<Px> field_by(Path path, const std::vector<double>& img, std::size_t width, std::size_t height) {
     if (path == Path::Pool) return level_line_field(img.data(), width, height);
@@ -96,8 +98,7 @@ TEST_P(FieldMatchesDefinition, BitForBit) {
 }
 
 std::string image_path_name(const ::testing::TestParamInfo<std::tuple<ImageCase, Path>>& info) {
-    static const char* const paths[] = {"pool", "narrow", "wide"};
-    return std::string(std::get<0>(info.param).name) + "_" + paths[int(std::get<1>(info.param))];
+    return std::string(std::get<0>(info.param).name) + "_" + path_names[int(std::get<1>(info.param))];
 }
 
 double uniform(std::mt19937_64& rng, double lo, double hi) {
