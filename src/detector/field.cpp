@@ -3,23 +3,14 @@
 // The gradient of pixel (x, y) comes from the 2 × 2 block whose top-left
 // sample is (x, y); its norm is the math library's hypot, and the direction is
 // the unit gradient turned by +90 degrees. Rounding to 32-bit floats happens
-// only when the record is written.
-//
-// hypot costs far more than the rest of the pixel, so rows are first computed
-// two pixels at a time with sqrt(gx² + gy²), and that result is kept only
-// where it cannot differ from the hypot one: the three 32-bit values must stay
-// the same for every norm within a relative 2^-44 of the sqrt estimate. The
-// estimate and any hypot accurate to a few units in the last place are within
-// 2^-50 of each other, so the kept records are bit for bit those of the hypot
-// path. Every other pixel (a value near a 32-bit rounding boundary, tiny or
-// huge gradients, NaN and infinities) takes the hypot path itself.
+// only when the record is written. The rows run through the vector loop of
+// field_row.hpp, which falls back on block_record below pixel by pixel.
 #include "detector/field.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
-#include <limits>
 
+#include "detector/field_row.hpp"
 #include "pool/pool.hpp"
 
 #if defined(__SSE2__)
@@ -27,103 +18,78 @@
 #endif
 
 namespace tessarin::detector {
-namespace {
+namespace field_detail {
 
-// The record of one block from its gradient, by the defining arithmetic. A
-// norm that is zero, NaN, or infinite once rounded to 32 bits leaves the
+// A norm that is zero, NaN, or infinite once rounded to 32 bits leaves the
 // record all zero: such a pixel has no direction and never seeds or joins a
 // region (an infinite norm would give NaN directions that pass every
 // tolerance test).
-Px record_from_gradient(double gx, double gy) {
+Px block_record(const double* top, const double* bottom, std::size_t x) {
+    const double i00 = top[x], i10 = top[x + 1], i01 = bottom[x], i11 = bottom[x + 1];
+    const double gx = (((i10 + i11) - i00) - i01) * 0.5;
+    const double gy = (((i01 + i11) - i00) - i10) * 0.5;
     if (gx == 0.0 && gy == 0.0) return Px{};  // hypot(±0, ±0) is +0
-    double n = std::hypot(gx, gy);
-    float norm = static_cast<float>(n);
+    const double n = std::hypot(gx, gy);
+    const float norm = static_cast<float>(n);
     if (!(n > 0.0) || !std::isfinite(norm)) return Px{};
     return Px{norm, static_cast<float>(-gy / n), static_cast<float>(gx / n)};
 }
 
-// The block whose top-left sample is top[x]; bottom is the next image row.
-Px block_record(const double* top, const double* bottom, std::size_t x) {
-    double i00 = top[x], i10 = top[x + 1], i01 = bottom[x], i11 = bottom[x + 1];
-    double gx = (((i10 + i11) - i00) - i01) * 0.5;
-    double gy = (((i01 + i11) - i00) - i10) * 0.5;
-    return record_from_gradient(gx, gy);
-}
+}  // namespace field_detail
 
 #if defined(__SSE2__)
 
-// Relative half-width of the band in which the sqrt estimate must be stable.
-constexpr double band = 0x1p-44;
-// Squared norms outside (2^-200, 2^200) take the exact path, so the estimate
-// never overflows, underflows or rounds to a 32-bit infinity.
-constexpr double min_square = 0x1p-200;
-constexpr double max_square = 0x1p+200;
+namespace {
 
-// 1 in each 64-bit lane whose two 32-bit roundings of v * (1 - band) and
-// v * (1 + band) agree bit for bit; then every value in between rounds to the
-// same float, and so does v itself.
-inline __m128d rounds_alike(__m128d v, __m128d below, __m128d above) {
-    __m128i lo = _mm_castps_si128(_mm_cvtpd_ps(_mm_mul_pd(v, below)));
-    __m128i hi = _mm_castps_si128(_mm_cvtpd_ps(_mm_mul_pd(v, above)));
-    __m128i same = _mm_cmpeq_epi32(lo, hi);               // lanes 0, 1 hold the results
-    same = _mm_unpacklo_epi32(same, same);                 // widen to 64-bit lanes
-    return _mm_castsi128_pd(same);
-}
-
-void field_row(const double* top, const double* bottom, Px* out, std::size_t cols) {
-    const __m128d half = _mm_set1_pd(0.5);
-    const __m128d sign = _mm_set1_pd(-0.0);
-    const __m128d zero = _mm_setzero_pd();
-    const __m128d below = _mm_set1_pd(1.0 - band);
-    const __m128d above = _mm_set1_pd(1.0 + band);
-    const __m128d lo_square = _mm_set1_pd(min_square);
-    const __m128d hi_square = _mm_set1_pd(max_square);
-
-    std::size_t x = 0;
-    for (; x + 2 <= cols; x += 2) {
-        __m128d i00 = _mm_loadu_pd(top + x), i10 = _mm_loadu_pd(top + x + 1);
-        __m128d i01 = _mm_loadu_pd(bottom + x), i11 = _mm_loadu_pd(bottom + x + 1);
-        __m128d gx = _mm_mul_pd(_mm_sub_pd(_mm_sub_pd(_mm_add_pd(i10, i11), i00), i01), half);
-        __m128d gy = _mm_mul_pd(_mm_sub_pd(_mm_sub_pd(_mm_add_pd(i01, i11), i00), i10), half);
-        __m128d s = _mm_add_pd(_mm_mul_pd(gx, gx), _mm_mul_pd(gy, gy));
-        __m128d in_range = _mm_and_pd(_mm_cmpgt_pd(s, lo_square), _mm_cmplt_pd(s, hi_square));
-        // Out-of-range lanes divide by 1 instead, harmlessly; they are redone.
-        __m128d n = _mm_sqrt_pd(_mm_or_pd(_mm_and_pd(in_range, s), _mm_andnot_pd(in_range, _mm_set1_pd(1.0))));
-        // One division: the directions need only land inside the band, and
-        // a product with the reciprocal is within 2^-51 of the quotient.
-        __m128d inv = _mm_div_pd(_mm_set1_pd(1.0), n);
-        __m128d ux = _mm_mul_pd(_mm_xor_pd(gy, sign), inv);
-        __m128d uy = _mm_mul_pd(gx, inv);
-        __m128d sure = _mm_and_pd(in_range, _mm_and_pd(rounds_alike(n, below, above),
-                                                       _mm_and_pd(rounds_alike(ux, below, above),
-                                                                  rounds_alike(uy, below, above))));
-        __m128d flat = _mm_and_pd(_mm_cmpeq_pd(gx, zero), _mm_cmpeq_pd(gy, zero));
-
-        alignas(16) std::array<float, 4> fn, fux, fuy;
-        _mm_store_ps(fn.data(), _mm_cvtpd_ps(n));
-        _mm_store_ps(fux.data(), _mm_cvtpd_ps(ux));
-        _mm_store_ps(fuy.data(), _mm_cvtpd_ps(uy));
-        int sure_mask = _mm_movemask_pd(sure);
-        int flat_mask = _mm_movemask_pd(flat);
-        for (int lane = 0; lane < 2; ++lane) {
-            Px& rec = out[x + lane];
-            if (sure_mask & (1 << lane))
-                rec = Px{fn[lane], fux[lane], fuy[lane]};
-            else if (!(flat_mask & (1 << lane)))
-                rec = block_record(top, bottom, x + lane);
-            // a flat block keeps its zero record
-        }
+// Two lanes, the x86-64 baseline.
+struct Sse2 {
+    using D = __m128d;
+    static constexpr std::size_t lanes = 2;
+    static D set1(double v) { return _mm_set1_pd(v); }
+    static D load(const double* p) { return _mm_loadu_pd(p); }
+    static D add(D a, D b) { return _mm_add_pd(a, b); }
+    static D sub(D a, D b) { return _mm_sub_pd(a, b); }
+    static D mul(D a, D b) { return _mm_mul_pd(a, b); }
+    static D sqrt(D a) { return _mm_sqrt_pd(a); }
+    static D div(D a, D b) { return _mm_div_pd(a, b); }
+    static D negate(D a) { return _mm_xor_pd(a, _mm_set1_pd(-0.0)); }
+    static D greater(D a, D b) { return _mm_cmpgt_pd(a, b); }
+    static D less(D a, D b) { return _mm_cmplt_pd(a, b); }
+    static D equal(D a, D b) { return _mm_cmpeq_pd(a, b); }
+    static D both(D a, D b) { return _mm_and_pd(a, b); }
+    static D select(D mask, D a, D b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
+    static unsigned bits(D mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
+    static unsigned same_floats(D a, D b) {
+        __m128i fa = _mm_castps_si128(_mm_cvtpd_ps(a)), fb = _mm_castps_si128(_mm_cvtpd_ps(b));
+        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(fa, fb)))) & 3u;
     }
-    for (; x < cols; ++x) out[x] = block_record(top, bottom, x);
+    static void store_floats(float* out, D a) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(a)); }
+};
+
+}  // namespace
+
+void field_detail::field_rows_narrow(const double* image, Px* field, std::size_t width, std::size_t begin,
+                                     std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y) {
+        const double* top = image + y * width;
+        field_detail::field_row<Sse2>(top, top + width, field + y * width, width - 1);
+    }
 }
 
 #else
 
-void field_row(const double* top, const double* bottom, Px* out, std::size_t cols) {
-    for (std::size_t x = 0; x < cols; ++x) out[x] = block_record(top, bottom, x);
+void field_detail::field_rows_narrow(const double* image, Px* field, std::size_t width, std::size_t begin,
+                                     std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y) {
+        const double* top = image + y * width;
+        for (std::size_t x = 0; x + 1 < width; ++x)
+            field[y * width + x] = field_detail::block_record(top, top + width, x);
+    }
 }
 
 #endif
+
+namespace {
 
 // Bin of a seed's norm relative to the maximum, in 32-bit arithmetic:
 // truncated toward zero, negative and NaN quotients giving 0, at most 1023.
@@ -139,12 +105,9 @@ std::size_t norm_bin(float norm, float max_norm) {
 std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height) {
     std::vector<Px> field(width * height);  // the last row and column stay zero
     if (width < 2 || height < 2) return field;
-    const std::size_t cols = width - 1;
     pool::parallel_for(height - 1, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t y = begin; y < end; ++y) {
-            const double* top = image + y * width;
-            field_row(top, top + width, field.data() + y * width, cols);
-        }
+        if (!field_detail::field_rows_wide(image, field.data(), width, begin, end))
+            field_detail::field_rows_narrow(image, field.data(), width, begin, end);
     });
     return field;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -285,6 +286,41 @@ TEST(RegionFromImage, StepEdgeGivesAVerticalRectangle) {
     EXPECT_NEAR(r.dy, 1.0, 1e-15);
     EXPECT_EQ(r.width, 1.0);
 }
+
+// A sample that is not finite, or whose gradients overflow 32-bit floats,
+// takes no part in any region: the seed walk returns, and every rectangle is
+// finite. Here the sample sits on the edge at (6, 4) and splits it in two.
+class EdgeWithUnrepresentableSample : public ::testing::TestWithParam<double> {};
+
+TEST_P(EdgeWithUnrepresentableSample, RegionsAvoidItAndRectanglesStayFinite) {
+    const std::size_t w = 12, h = 10;
+    std::vector<double> img(w * h);
+    for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x) img[y * w + x] = x >= 6 ? 200.0 : 10.0;
+    img[4 * w + 6] = GetParam();
+    const std::vector<Px> field = level_line_field(img.data(), w, h);
+    std::vector<std::uint8_t> used(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) used[i] = field[i].norm <= grad_threshold;
+    std::vector<std::uint32_t> region;
+    std::vector<std::size_t> sizes;
+    for (std::uint32_t seed : seeds_by_norm(field, grad_threshold)) {
+        if (used[seed]) continue;
+        const double angle = grow_region(seed, field, used, region, pi_over_8, w, h);
+        for (std::uint32_t i : region) {
+            const std::size_t x = i % w, y = i / w;
+            EXPECT_FALSE((x == 5 || x == 6) && (y == 3 || y == 4)) << "pixel " << i << " joined";
+        }
+        const Rect r = region_to_rect(region, field, w, angle, 0.125);
+        for (double v : {r.x1, r.y1, r.x2, r.y2, r.width, r.dx, r.dy}) EXPECT_TRUE(std::isfinite(v));
+        sizes.push_back(region.size());
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{3, 4}));  // rows 0 to 2 and 5 to 8 of the edge
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, EdgeWithUnrepresentableSample,
+                         ::testing::Values(std::numeric_limits<double>::infinity(),
+                                           -std::numeric_limits<double>::infinity(),
+                                           std::numeric_limits<double>::quiet_NaN(), 1e300));
 
 }  // namespace
 }  // namespace tessarin::detector
