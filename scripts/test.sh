@@ -24,7 +24,7 @@ fi
 first=${pythons[0]}
 
 # Build tools for the native tests come from PyPI like the package's own.
-"$first" -m pip install -q --disable-pip-version-check cmake ninja
+"$first" -m pip install -q --disable-pip-version-check --root-user-action=ignore cmake ninja
 export PATH="$("$first" -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$PATH"
 
 echo "== native tests"
@@ -35,8 +35,8 @@ cmake --build build/cpp -j2
 status=0
 for py in "${pythons[@]}"; do
     echo "== Python tests on $("$py" -c 'import sys; print(sys.version.split()[0])')"
-    "$py" -m pip install -q --disable-pip-version-check -r tests/requirements.txt
-    "$py" -m pip install -q --disable-pip-version-check .
+    "$py" -m pip install -q --disable-pip-version-check --root-user-action=ignore -r tests/requirements.txt
+    "$py" -m pip install -q --disable-pip-version-check --root-user-action=ignore .
     (cd tests/python && "$py" -m pytest -q -p no:cacheprovider .) || status=1
 done
 exit $status

@@ -170,6 +170,7 @@ def test_threads_give_identical_results(rect_u8):
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.filterwarnings("ignore:This process .* is multi-threaded:DeprecationWarning")
 def test_child_after_fork_uses_its_own_pool(rect_u8):
     big = rectangle_image(600, 800)
     expected = fields(tessarin.detect(big))  # the parent's pool is running now
