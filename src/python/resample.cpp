@@ -4,6 +4,7 @@
 // driver's buffer without copying it.
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <variant>
@@ -99,19 +100,19 @@ PyArrayObject* map_argument(PyObject* obj, const char* note) {
     return nullptr;
 }
 
-// The shape NumPy will describe: every dimension and the byte count must fit
-// its index type. Checked before any work so a hopeless size costs nothing.
+// The shape NumPy will describe: every dimension, and the byte count of the
+// dimensions other than 0, must fit its index type (NumPy refuses an empty
+// shape whose other dimensions overflow as well). Checked before any work so a
+// hopeless size costs nothing.
 bool output_fits(std::size_t width, std::size_t height, std::size_t channels, std::size_t item) {
-    const auto max = static_cast<unsigned long long>(NPY_MAX_INTP);
-    if (width > max || height > max) {
-        PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array dimension");
-        return false;
-    }
-    std::size_t bytes;
-    if (__builtin_mul_overflow(width, height, &bytes) || __builtin_mul_overflow(bytes, channels * item, &bytes) ||
-        bytes > max) {
-        PyErr_SetString(PyExc_OverflowError, "the output size overflows the address space");
-        return false;
+    const auto max = static_cast<std::size_t>(NPY_MAX_INTP);
+    std::size_t bytes = item;
+    for (std::size_t dim : {height, width, channels}) {
+        if (dim == 0) continue;
+        if (__builtin_mul_overflow(bytes, dim, &bytes) || bytes > max) {
+            PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array");
+            return false;
+        }
     }
     return true;
 }
