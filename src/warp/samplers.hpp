@@ -10,9 +10,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tessarin::warp {
 
@@ -116,26 +121,171 @@ inline void sample_bilinear(const T* src, std::size_t width, std::size_t height,
 
 namespace detail {
 
-// The 36 Lanczos-3 terms, tap row by tap row and left to right within a row.
-// `Interior` reads each tap row as one contiguous run of 6 * N samples; the
-// clamped form goes through per-tap column offsets. Both add the same
-// products in the same order, so they agree bit for bit.
-template <class T, int N, bool Interior>
-inline void lanczos3_accumulate(const T* src, std::size_t width, const std::size_t (&rows)[6],
-                                const std::size_t (&cols)[6], const Lanczos3Row& wx, const Lanczos3Row& wy,
-                                T* out) {
-    double acc[N];
-    for (int c = 0; c < N; ++c) acc[c] = 0.0;
-    for (int j = 0; j < 6; ++j) {
-        const T* row = src + rows[j] * width * N;
-        if constexpr (Interior) row += cols[0];
-        for (int k = 0; k < 6; ++k) {
-            const double weight = wx[k] * wy[j];
-            const T* px = Interior ? row + k * N : row + cols[k];
-            for (int c = 0; c < N; ++c) acc[c] = acc[c] + static_cast<double>(px[c]) * weight;
+#if defined(__SSE2__)
+// Widening of a contiguous run of samples to doubles, two at a time. The
+// conversions are exact, so these pairs equal the scalar conversions.
+template <class U>
+inline U load_scalar(const unsigned char* p) {
+    U v;
+    std::memcpy(&v, p, sizeof(U));
+    return v;
+}
+
+// Reads exactly n bytes into the low end of a vector: never beyond the run.
+template <std::size_t n>
+inline __m128i load_bytes(const unsigned char* p) {
+    if constexpr (n == 16) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else if constexpr (n == 2) {
+        return _mm_cvtsi32_si128(load_scalar<std::uint16_t>(p));
+    } else if constexpr (n == 4) {
+        return _mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p)));
+    } else if constexpr (n == 6) {
+        return _mm_insert_epi16(_mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p))),
+                                load_scalar<std::uint16_t>(p + 4), 2);
+    } else {
+        static_assert(n == 12);
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                  _mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p + 8))));
+    }
+}
+
+// Four 32-bit integers below 2^31 to two pairs of doubles.
+inline void u32_pairs(__m128i v, __m128d* out) {
+    out[0] = _mm_cvtepi32_pd(v);
+    out[1] = _mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0x0E));
+}
+
+// Eight 16-bit samples to four pairs of doubles.
+inline void u16_pairs(__m128i v, __m128d* out) {
+    const __m128i zero = _mm_setzero_si128();
+    u32_pairs(_mm_unpacklo_epi16(v, zero), out);
+    u32_pairs(_mm_unpackhi_epi16(v, zero), out + 2);
+}
+
+// Sixteen 8-bit samples to eight pairs of doubles.
+inline void u8_pairs(__m128i v, __m128d* out) {
+    const __m128i zero = _mm_setzero_si128();
+    u16_pairs(_mm_unpacklo_epi8(v, zero), out);
+    u16_pairs(_mm_unpackhi_epi8(v, zero), out + 4);
+}
+
+// The 6 * N samples of a tap row as 3 * N pairs of doubles.
+template <class T, int N>
+inline void widen_tap_row(const T* p, __m128d* out) {
+    constexpr std::size_t bytes = 6 * N * sizeof(T);
+    constexpr std::size_t tail = bytes % 16;
+    constexpr std::size_t pairs_per_load = 8 / sizeof(T);
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    auto widen = [](__m128i v, __m128d* dst) {
+        if constexpr (sizeof(T) == 1)
+            u8_pairs(v, dst);
+        else
+            u16_pairs(v, dst);
+    };
+    __m128d pairs[(bytes + 15) / 16 * pairs_per_load];
+    std::size_t i = 0;
+    for (; i < bytes / 16; ++i) widen(load_bytes<16>(b + 16 * i), pairs + i * pairs_per_load);
+    if constexpr (tail != 0) widen(load_bytes<tail>(b + 16 * i), pairs + i * pairs_per_load);
+    for (int m = 0; m < 3 * N; ++m) out[m] = pairs[m];
+}
+
+// The weight of every sample of a tap row, two at a time: wx[k] * wy for the
+// samples of tap k, each product formed once and repeated for the channels.
+template <int N>
+inline void tap_row_weights(const Lanczos3Row& wx, double wy, __m128d* out) {
+    const __m128d y = _mm_set1_pd(wy);
+    const __m128d w01 = _mm_mul_pd(_mm_loadu_pd(&wx[0]), y);
+    const __m128d w23 = _mm_mul_pd(_mm_loadu_pd(&wx[2]), y);
+    const __m128d w45 = _mm_mul_pd(_mm_loadu_pd(&wx[4]), y);
+    if constexpr (N == 1) {
+        out[0] = w01;
+        out[1] = w23;
+        out[2] = w45;
+    } else {
+        static_assert(N == 3);
+        const __m128d w[3] = {w01, w23, w45};
+        for (int i = 0; i < 3; ++i) {  // samples k0 k0 | k0 k1 | k1 k1 of two taps
+            out[3 * i] = _mm_unpacklo_pd(w[i], w[i]);
+            out[3 * i + 1] = w[i];
+            out[3 * i + 2] = _mm_unpackhi_pd(w[i], w[i]);
         }
     }
-    for (int c = 0; c < N; ++c) out[c] = to_sample<T>(acc[c]);
+}
+#endif
+
+// The 36 * N products of a Lanczos-3 sample at (x, y), in the order they are
+// added: tap row by tap row (top to bottom), left to right within a row, the
+// channels innermost; each is the sample times (wx[k] * wy[j]). Returns false,
+// writing nothing, when the position lies outside the image.
+//
+// In the interior every tap row is read as one contiguous run of 6 * N
+// samples; near the border the taps go through clamped indices, which
+// replicate the edge pixels. Both produce the same products, so the sums
+// agree bit for bit. `ForceClamped` sends interior positions through the
+// clamped taps too, so that the two can be compared.
+template <class T, int N, bool ForceClamped = false>
+inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
+                           double x, double y, double* terms) {
+    if (!accepted(width, height, x, y)) return false;
+    const double fx0 = std::floor(x);
+    const double fy0 = std::floor(y);
+    const Lanczos3Row& wx = table[table_row(x - fx0)];
+    const Lanczos3Row& wy = table[table_row(y - fy0)];
+    const std::int64_t ix = to_index(fx0);
+    const std::int64_t iy = to_index(fy0);
+    // ix - 2 >= 0 and ix + 3 <= width - 1, likewise for y: no tap is clamped.
+    const bool interior = ix >= 2 && iy >= 2 && static_cast<std::uint64_t>(ix) + 4 <= width &&
+                          static_cast<std::uint64_t>(iy) + 4 <= height;
+    const std::size_t stride = width * N;
+    if (interior && !ForceClamped) {
+        const T* row = src + (static_cast<std::size_t>(iy) - 2) * stride + (static_cast<std::size_t>(ix) - 2) * N;
+#if defined(__SSE2__)
+        for (int j = 0; j < 6; ++j, row += stride) {
+            __m128d samples[3 * N];
+            __m128d weights[3 * N];
+            widen_tap_row<T, N>(row, samples);
+            tap_row_weights<N>(wx, wy[j], weights);
+            for (int m = 0; m < 3 * N; ++m)
+                _mm_storeu_pd(terms + j * 6 * N + 2 * m, _mm_mul_pd(samples[m], weights[m]));
+        }
+#else
+        for (int j = 0; j < 6; ++j, row += stride)
+            for (int k = 0; k < 6; ++k) {
+                const double weight = wx[k] * wy[j];
+                for (int c = 0; c < N; ++c)
+                    terms[(j * 6 + k) * N + c] = static_cast<double>(row[k * N + c]) * weight;
+            }
+#endif
+        return true;
+    }
+    std::size_t cols[6];
+    for (int k = 0; k < 6; ++k) cols[k] = clamp_tap(offset_index(ix, k - 2), width) * N;
+    for (int j = 0; j < 6; ++j) {
+        const T* row = src + clamp_tap(offset_index(iy, j - 2), height) * stride;
+        for (int k = 0; k < 6; ++k) {
+            const double weight = wx[k] * wy[j];
+            for (int c = 0; c < N; ++c)
+                terms[(j * 6 + k) * N + c] = static_cast<double>(row[cols[k] + c]) * weight;
+        }
+    }
+    return true;
+}
+
+// Adds up the terms of P samples and stores them. Each channel of each sample
+// has its own accumulator, starting at 0.0 and taking its 36 terms in order;
+// running the P * N independent sums side by side only hides the latency of
+// the additions.
+template <class T, int N, int P>
+inline void lanczos3_store(const double (*terms)[36 * N], T* const* out) {
+    double acc[P][N];
+    for (int q = 0; q < P; ++q)
+        for (int c = 0; c < N; ++c) acc[q][c] = 0.0;
+    for (int i = 0; i < 36; ++i)
+        for (int q = 0; q < P; ++q)
+            for (int c = 0; c < N; ++c) acc[q][c] = acc[q][c] + terms[q][i * N + c];
+    for (int q = 0; q < P; ++q)
+        for (int c = 0; c < N; ++c) out[q][c] = to_sample<T>(acc[q][c]);
 }
 
 }  // namespace detail
@@ -144,33 +294,40 @@ inline void lanczos3_accumulate(const T* src, std::size_t width, const std::size
 // `table`; writes nothing when the position lies outside the image. A NaN
 // coordinate samples like the coordinate 0. Edge pixels are replicated for
 // taps beyond the border; the weights are not renormalised.
-//
-// `ForceClamped` sends interior positions through the clamped taps too; it
-// exists so that the two paths can be compared.
 template <class T, int N, bool ForceClamped = false>
 inline void sample_lanczos3(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
                             double x, double y, T* out) {
     static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
-    if (!detail::accepted(width, height, x, y)) return;
-    const double fx0 = std::floor(x);
-    const double fy0 = std::floor(y);
-    const Lanczos3Row& wx = table[detail::table_row(x - fx0)];
-    const Lanczos3Row& wy = table[detail::table_row(y - fy0)];
-    const std::int64_t ix = detail::to_index(fx0);
-    const std::int64_t iy = detail::to_index(fy0);
-    std::size_t rows[6];
-    std::size_t cols[6];
-    for (int k = 0; k < 6; ++k) {
-        rows[k] = detail::clamp_tap(detail::offset_index(iy, k - 2), height);
-        cols[k] = detail::clamp_tap(detail::offset_index(ix, k - 2), width) * N;
+    double terms[1][36 * N];
+    if (detail::lanczos3_terms<T, N, ForceClamped>(src, width, height, table, x, y, terms[0]))
+        detail::lanczos3_store<T, N, 1>(terms, &out);
+}
+
+// sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count, with the
+// sums of several pixels interleaved. Same results, pixel for pixel.
+template <class T, int N>
+inline void sample_lanczos3_run(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
+                                const double* xs, const double* ys, std::size_t count, T* out) {
+    constexpr int P = N == 1 ? 6 : 3;
+    double terms[P][36 * N];
+    T* dest[P];
+    int n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!detail::lanczos3_terms<T, N>(src, width, height, table, xs[i], ys[i], terms[n])) continue;
+        dest[n] = out + i * N;
+        if (++n == P) {
+            detail::lanczos3_store<T, N, P>(terms, dest);
+            n = 0;
+        }
     }
-    // ix - 2 >= 0 and ix + 3 <= width - 1, likewise for y: no tap is clamped.
-    const bool interior = ix >= 2 && iy >= 2 && static_cast<std::uint64_t>(ix) + 4 <= width &&
-                          static_cast<std::uint64_t>(iy) + 4 <= height;
-    if (interior && !ForceClamped)
-        detail::lanczos3_accumulate<T, N, true>(src, width, rows, cols, wx, wy, out);
-    else
-        detail::lanczos3_accumulate<T, N, false>(src, width, rows, cols, wx, wy, out);
+    for (int q = 0; q < n; ++q) detail::lanczos3_store<T, N, 1>(&terms[q], &dest[q]);
+}
+
+// sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count.
+template <class T, int N>
+inline void sample_bilinear_run(const T* src, std::size_t width, std::size_t height, const double* xs,
+                                const double* ys, std::size_t count, T* out) {
+    for (std::size_t i = 0; i < count; ++i) sample_bilinear<T, N>(src, width, height, xs[i], ys[i], out + i * N);
 }
 
 }  // namespace tessarin::warp
