@@ -52,27 +52,36 @@ inline bool accepted(std::size_t width, std::size_t height, double x, double y) 
              y > static_cast<double>(height) - 0.5);
 }
 
-// A floor as a signed 64-bit index, saturating, NaN giving 0.
-inline std::int64_t to_index(double floored) {
-    if (!(floored == floored)) return 0;
-    if (floored >= 9223372036854775808.0) return std::numeric_limits<std::int64_t>::max();
-    if (floored < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(floored);
+// The floor of a coordinate that passed the window test and is not NaN, as
+// an index in [-1, size - 1]. Sizes stay below 2^63 (every sample is in
+// memory), so the truncation is exact and nothing saturates. Unlike
+// std::floor it gives +0 for -0; the sign of a zero fraction never reaches a
+// stored sample (it only multiplies or adds zeros to non-negative sums).
+inline std::int64_t floor_index(double v) {
+    const auto t = static_cast<std::int64_t>(v);
+    return v < static_cast<double>(t) ? t - 1 : t;
 }
 
-// Clamps a tap index to [0, size - 1]; size >= 1.
+// Clamps a tap index, at most three beyond either edge, to [0, size - 1].
 inline std::size_t clamp_tap(std::int64_t i, std::size_t size) {
-    if (i < 0) return 0;
-    auto u = static_cast<std::uint64_t>(i);
-    return u >= size ? size - 1 : static_cast<std::size_t>(u);
+    const std::int64_t last = static_cast<std::int64_t>(size) - 1;
+    return static_cast<std::size_t>(i < 0 ? 0 : (i > last ? last : i));
 }
 
-// i + d without signed overflow (the sum saturates); used for tap offsets.
-inline std::int64_t offset_index(std::int64_t i, std::int64_t d) {
-    std::int64_t r;
-    if (__builtin_add_overflow(i, d, &r))
-        return d > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    return r;
+// Exact widening of a sample; 8-bit samples go through a table, which costs
+// one load instead of an integer-to-double conversion.
+inline constexpr auto byte_values = [] {
+    std::array<double, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = i;
+    return t;
+}();
+
+template <class T>
+inline double widen(T v) {
+    if constexpr (std::is_same_v<T, std::uint8_t>)
+        return byte_values[v];
+    else
+        return static_cast<double>(v);
 }
 
 // Table row of a fraction in [0, 1]: round(fraction * 1024), halves away
@@ -95,26 +104,28 @@ inline void sample_bilinear(const T* src, std::size_t width, std::size_t height,
                             T* out) {
     static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
     if (!detail::accepted(width, height, x, y)) return;
-    const double fx0 = std::floor(x);
-    const double fy0 = std::floor(y);
-    const std::int64_t ix = detail::to_index(fx0);
-    const std::int64_t iy = detail::to_index(fy0);
+    if (x != x || y != y) {  // every weight is NaN, and a NaN sum stores 0
+        for (int c = 0; c < N; ++c) out[c] = 0;
+        return;
+    }
+    const std::int64_t ix = detail::floor_index(x);
+    const std::int64_t iy = detail::floor_index(y);
     // Each tap is clamped on its own: in the half-pixel margins both taps of
     // an axis land on the edge pixel.
     const std::size_t x0 = detail::clamp_tap(ix, width) * N;
-    const std::size_t x1 = detail::clamp_tap(detail::offset_index(ix, 1), width) * N;
+    const std::size_t x1 = detail::clamp_tap(ix + 1, width) * N;
     const T* row0 = src + detail::clamp_tap(iy, height) * width * N;
-    const T* row1 = src + detail::clamp_tap(detail::offset_index(iy, 1), height) * width * N;
-    const double fx = x - fx0;
-    const double fy = y - fy0;
+    const T* row1 = src + detail::clamp_tap(iy + 1, height) * width * N;
+    const double fx = x - static_cast<double>(ix);
+    const double fy = y - static_cast<double>(iy);
     const double w00 = (1.0 - fx) * (1.0 - fy);
     const double w10 = fx * (1.0 - fy);
     const double w01 = (1.0 - fx) * fy;
     const double w11 = fx * fy;
     for (int c = 0; c < N; ++c) {
-        double acc = static_cast<double>(row0[x0 + c]) * w00 + static_cast<double>(row0[x1 + c]) * w10;
-        acc = acc + static_cast<double>(row1[x0 + c]) * w01;
-        acc = acc + static_cast<double>(row1[x1 + c]) * w11;
+        double acc = detail::widen(row0[x0 + c]) * w00 + detail::widen(row0[x1 + c]) * w10;
+        acc = acc + detail::widen(row1[x0 + c]) * w01;
+        acc = acc + detail::widen(row1[x1 + c]) * w11;
         out[c] = detail::to_sample<T>(acc);
     }
 }
@@ -150,44 +161,37 @@ inline __m128i load_bytes(const unsigned char* p) {
     }
 }
 
-// Four 32-bit integers below 2^31 to two pairs of doubles.
-inline void u32_pairs(__m128i v, __m128d* out) {
-    out[0] = _mm_cvtepi32_pd(v);
-    out[1] = _mm_cvtepi32_pd(_mm_shuffle_epi32(v, 0x0E));
-}
-
-// Eight 16-bit samples to four pairs of doubles.
-inline void u16_pairs(__m128i v, __m128d* out) {
-    const __m128i zero = _mm_setzero_si128();
-    u32_pairs(_mm_unpacklo_epi16(v, zero), out);
-    u32_pairs(_mm_unpackhi_epi16(v, zero), out + 2);
-}
-
-// Sixteen 8-bit samples to eight pairs of doubles.
-inline void u8_pairs(__m128i v, __m128d* out) {
-    const __m128i zero = _mm_setzero_si128();
-    u16_pairs(_mm_unpacklo_epi8(v, zero), out);
-    u16_pairs(_mm_unpackhi_epi8(v, zero), out + 4);
-}
-
-// The 6 * N samples of a tap row as 3 * N pairs of doubles.
+// The 6 * N samples of a tap row as 3 * N pairs of doubles: the samples are
+// widened to 32-bit integers four at a time and converted two at a time.
 template <class T, int N>
 inline void widen_tap_row(const T* p, __m128d* out) {
     constexpr std::size_t bytes = 6 * N * sizeof(T);
-    constexpr std::size_t tail = bytes % 16;
-    constexpr std::size_t pairs_per_load = 8 / sizeof(T);
+    constexpr std::size_t chunks = (bytes + 15) / 16;  // 16-byte loads
+    constexpr int quads = 3 * N / 2 + (3 * N) % 2;     // 32-bit quads used
     const auto* b = reinterpret_cast<const unsigned char*>(p);
-    auto widen = [](__m128i v, __m128d* dst) {
-        if constexpr (sizeof(T) == 1)
-            u8_pairs(v, dst);
-        else
-            u16_pairs(v, dst);
-    };
-    __m128d pairs[(bytes + 15) / 16 * pairs_per_load];
-    std::size_t i = 0;
-    for (; i < bytes / 16; ++i) widen(load_bytes<16>(b + 16 * i), pairs + i * pairs_per_load);
-    if constexpr (tail != 0) widen(load_bytes<tail>(b + 16 * i), pairs + i * pairs_per_load);
-    for (int m = 0; m < 3 * N; ++m) out[m] = pairs[m];
+    const __m128i zero = _mm_setzero_si128();
+    __m128i quad[quads];
+    for (std::size_t c = 0; c < chunks; ++c) {
+        const __m128i v = c + 1 < chunks || bytes % 16 == 0 ? load_bytes<16>(b + 16 * c)
+                                                            : load_bytes<bytes % 16 == 0 ? 16 : bytes % 16>(b + 16 * c);
+        // The 16-bit octets of this chunk, then their quads.
+        __m128i octs[2];
+        int n_octs = 1;
+        if constexpr (sizeof(T) == 1) {
+            octs[0] = _mm_unpacklo_epi8(v, zero);
+            octs[1] = _mm_unpackhi_epi8(v, zero);
+            n_octs = 2;
+        } else {
+            octs[0] = v;
+        }
+        for (int o = 0; o < n_octs; ++o) {
+            const int q0 = static_cast<int>(c) * 2 * n_octs + 2 * o;
+            if (q0 < quads) quad[q0] = _mm_unpacklo_epi16(octs[o], zero);
+            if (q0 + 1 < quads) quad[q0 + 1] = _mm_unpackhi_epi16(octs[o], zero);
+        }
+    }
+    for (int m = 0; m < 3 * N; ++m)
+        out[m] = _mm_cvtepi32_pd(m % 2 == 0 ? quad[m / 2] : _mm_shuffle_epi32(quad[m / 2], 0x0E));
 }
 
 // The weight of every sample of a tap row, two at a time: wx[k] * wy for the
@@ -228,12 +232,13 @@ template <class T, int N, bool ForceClamped = false>
 inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
                            double x, double y, double* terms) {
     if (!accepted(width, height, x, y)) return false;
-    const double fx0 = std::floor(x);
-    const double fy0 = std::floor(y);
-    const Lanczos3Row& wx = table[table_row(x - fx0)];
-    const Lanczos3Row& wy = table[table_row(y - fy0)];
-    const std::int64_t ix = to_index(fx0);
-    const std::int64_t iy = to_index(fy0);
+    // A NaN coordinate has floor index 0 and table row 0: coordinate 0's.
+    if (x != x) x = 0.0;
+    if (y != y) y = 0.0;
+    const std::int64_t ix = floor_index(x);
+    const std::int64_t iy = floor_index(y);
+    const Lanczos3Row& wx = table[table_row(x - static_cast<double>(ix))];
+    const Lanczos3Row& wy = table[table_row(y - static_cast<double>(iy))];
     // ix - 2 >= 0 and ix + 3 <= width - 1, likewise for y: no tap is clamped.
     const bool interior = ix >= 2 && iy >= 2 && static_cast<std::uint64_t>(ix) + 4 <= width &&
                           static_cast<std::uint64_t>(iy) + 4 <= height;
@@ -253,20 +258,18 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
         for (int j = 0; j < 6; ++j, row += stride)
             for (int k = 0; k < 6; ++k) {
                 const double weight = wx[k] * wy[j];
-                for (int c = 0; c < N; ++c)
-                    terms[(j * 6 + k) * N + c] = static_cast<double>(row[k * N + c]) * weight;
+                for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[k * N + c]) * weight;
             }
 #endif
         return true;
     }
     std::size_t cols[6];
-    for (int k = 0; k < 6; ++k) cols[k] = clamp_tap(offset_index(ix, k - 2), width) * N;
+    for (int k = 0; k < 6; ++k) cols[k] = clamp_tap(ix + k - 2, width) * N;
     for (int j = 0; j < 6; ++j) {
-        const T* row = src + clamp_tap(offset_index(iy, j - 2), height) * stride;
+        const T* row = src + clamp_tap(iy + j - 2, height) * stride;
         for (int k = 0; k < 6; ++k) {
             const double weight = wx[k] * wy[j];
-            for (int c = 0; c < N; ++c)
-                terms[(j * 6 + k) * N + c] = static_cast<double>(row[cols[k] + c]) * weight;
+            for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[cols[k] + c]) * weight;
         }
     }
     return true;
@@ -278,6 +281,31 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
 // the additions.
 template <class T, int N, int P>
 inline void lanczos3_store(const double (*terms)[36 * N], T* const* out) {
+#if defined(__SSE2__)
+    if constexpr (N == 3) {
+        // Channels 0 and 1 of a sample share a vector accumulator; each lane
+        // still adds its own channel's terms one by one, in order.
+        __m128d acc01[P];
+        double acc2[P];
+        for (int q = 0; q < P; ++q) {
+            acc01[q] = _mm_setzero_pd();
+            acc2[q] = 0.0;
+        }
+        for (int i = 0; i < 36; ++i)
+            for (int q = 0; q < P; ++q) {
+                acc01[q] = _mm_add_pd(acc01[q], _mm_loadu_pd(&terms[q][i * 3]));
+                acc2[q] = acc2[q] + terms[q][i * 3 + 2];
+            }
+        for (int q = 0; q < P; ++q) {
+            alignas(16) double lanes[2];
+            _mm_store_pd(lanes, acc01[q]);
+            out[q][0] = to_sample<T>(lanes[0]);
+            out[q][1] = to_sample<T>(lanes[1]);
+            out[q][2] = to_sample<T>(acc2[q]);
+        }
+        return;
+    }
+#endif
     double acc[P][N];
     for (int q = 0; q < P; ++q)
         for (int c = 0; c < N; ++c) acc[q][c] = 0.0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "image_fixtures.hpp"
@@ -318,11 +319,16 @@ TYPED_TEST(Samplers, MatchTheReferenceAndFastPathEqualsClampedPath) {
         std::mt19937_64 rng(w + 100 * h);
         std::uniform_real_distribution<double> px(-0.6, w - 0.4), py(-0.6, h - 0.4), tiny(-1e-12, 1e-12);
         std::uniform_int_distribution<int> steps(0, 1024 * 4);
+        // Signed zeros and the window's corners, then random positions.
+        const double r = w - 0.5, b = h - 0.5;
+        const std::pair<double, double> fixed[] = {{-0.0, 1.0}, {1.0, -0.0}, {-0.0, -0.0}, {-0.5, -0.5},
+                                                   {r, b},      {-0.5, b},   {r, -0.5},   {0.0, -0.0}};
         std::size_t interior = 0;
         for (int i = 0; i < 4000; ++i) {
             double x = px(rng), y = py(rng);
             if (i % 4 == 1) x = std::floor(x) + steps(rng) / 4096.0 + tiny(rng);  // near table steps and halves
             if (i % 4 == 2) y = std::round(y) + tiny(rng);                       // near pixel centres
+            if (i < int(std::size(fixed))) std::tie(x, y) = fixed[i];
             std::array<T, N> ref_l, ref_b;
             ref_l.fill(0);
             ref_b.fill(0);
