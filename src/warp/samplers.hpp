@@ -54,9 +54,11 @@ inline bool accepted(std::size_t width, std::size_t height, double x, double y) 
 
 // The floor of a coordinate that passed the window test and is not NaN, as
 // an index in [-1, size - 1]. Sizes stay below 2^63 (every sample is in
-// memory), so the truncation is exact and nothing saturates. Unlike
-// std::floor it gives +0 for -0; the sign of a zero fraction never reaches a
-// stored sample (it only multiplies or adds zeros to non-negative sums).
+// memory), so the truncation is exact and nothing saturates. For -0 the
+// fraction v - floor comes out as -0 where std::floor would give +0; a zero
+// fraction of either sign selects the same table row and yields bilinear
+// weights that only add zeros to non-negative sums, so no stored sample
+// depends on it.
 inline std::int64_t floor_index(double v) {
     const auto t = static_cast<std::int64_t>(v);
     return v < static_cast<double>(t) ? t - 1 : t;
