@@ -48,12 +48,17 @@ inline std::optional<Lanczos3Table> table_for(Filter filter) {
     return std::nullopt;
 }
 
+// Positions are handed to the samplers a run at a time: the drivers work them
+// out for a run of pixels before sampling it, so that the arithmetic of
+// neighbouring pixels can run side by side.
+inline constexpr std::size_t run_length = 256;
+
 template <class T, int N, Filter F>
-inline void sample_at(const Source<T>& s, double x, double y, T* out) {
+inline void sample_run(const Source<T>& s, const double* xs, const double* ys, std::size_t count, T* out) {
     if constexpr (F == Filter::Lanczos3)
-        sample_lanczos3<T, N>(s.data, s.width, s.height, *s.table, x, y, out);
+        sample_lanczos3_run<T, N>(s.data, s.width, s.height, *s.table, xs, ys, count, out);
     else
-        sample_bilinear<T, N>(s.data, s.width, s.height, x, y, out);
+        sample_bilinear_run<T, N>(s.data, s.width, s.height, xs, ys, count, out);
 }
 
 }  // namespace tessarin::warp::detail

@@ -1,5 +1,6 @@
 #include "warp/remap.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "pool/pool.hpp"
@@ -11,13 +12,19 @@ namespace {
 template <class T, int N, Filter F>
 void remap_rows(const detail::Source<T>& src, const float* map_x, const float* map_y, T* out,
                 std::size_t out_width, std::size_t begin, std::size_t end) {
+    constexpr std::size_t run_length = detail::run_length;
+    double sx[run_length];
+    double sy[run_length];
     for (std::size_t y = begin; y < end; ++y) {
         const std::size_t first = y * out_width;
-        T* row = out + first * N;
-        for (std::size_t x = 0; x < out_width; ++x) {
+        for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
+            const std::size_t n = std::min(run_length, out_width - x0);
             // Widening a float to a double is exact.
-            detail::sample_at<T, N, F>(src, static_cast<double>(map_x[first + x]),
-                                       static_cast<double>(map_y[first + x]), row + x * N);
+            for (std::size_t i = 0; i < n; ++i) {
+                sx[i] = static_cast<double>(map_x[first + x0 + i]);
+                sy[i] = static_cast<double>(map_y[first + x0 + i]);
+            }
+            detail::sample_run<T, N, F>(src, sx, sy, n, out + (first + x0) * N);
         }
     }
 }

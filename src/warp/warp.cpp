@@ -37,14 +37,11 @@ struct Plane {
     const Columns& cols;
 };
 
-// Source positions are worked out for a run of pixels before any is sampled,
-// so the divisions of neighbouring pixels can run side by side.
-constexpr std::size_t run_length = 256;
-
 template <class T, Filter F>
 void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t out_width, std::size_t begin,
                std::size_t end) {
     constexpr double rejected = std::numeric_limits<double>::infinity();  // outside every image
+    constexpr std::size_t run_length = detail::run_length;
     double sx[run_length];
     double sy[run_length];
     for (std::size_t y = begin; y < end; ++y) {
@@ -66,8 +63,7 @@ void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t
                 sx[i] = w == 0.0 ? rejected : qx;
                 sy[i] = qy;
             }
-            T* px = row + x0 * 3;
-            for (std::size_t i = 0; i < n; ++i) detail::sample_at<T, 3, F>(src, sx[i], sy[i], px + i * 3);
+            detail::sample_run<T, 3, F>(src, sx, sy, n, row + x0 * 3);
         }
     }
 }

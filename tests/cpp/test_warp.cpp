@@ -197,11 +197,13 @@ TYPED_TEST(Warp, LargerOutputPadsWithZero) {
 // zero on one column): the driver's hoisted row and column terms give the same
 // bits as the formula evaluated pixel by pixel.
 TYPED_TEST(Warp, MatchesThePerPixelFormula) {
-    const std::array<double, 9> m = {0.9, 0.13, 1.7, -0.08, 1.1, -0.6, 0.0625, 0.003, -2.0};
+    // w = x / (16 scale) - 2: exactly 0 on column 32 at scale 1.
+    const std::array<double, 9> m = {0.9, 0.13, 1.7, -0.08, 1.1, -0.6, 0.0625, 0.0, -2.0};
     for (Filter f : both_filters)
         for (double scale : {1.0, 0.7, 3.0}) {
-            const auto ref = reference_warp(this->img, this->w, this->h, 40, 30, m, scale, -0.25, 0.5, f);
-            ASSERT_EQ(this->run(40, 30, m, scale, -0.25, 0.5, f), ref) << scale;
+            // 300 columns: longer than a run of positions worked out at once.
+            const auto ref = reference_warp(this->img, this->w, this->h, 300, 9, m, scale, 0.0, 0.5, f);
+            ASSERT_EQ(this->run(300, 9, m, scale, 0.0, 0.5, f), ref) << scale;
         }
 }
 
@@ -310,6 +312,34 @@ TYPED_TEST(Remap, MapsLargerThanTheSource) {
                                                                  : std::vector<typename TestFixture::T>(TestFixture::N);
                 ASSERT_EQ(this->out_px(out, y * ow + x), expected) << x << "," << y;
             }
+    }
+}
+
+// Random maps over the source and its surroundings, with NaN and infinite
+// entries: every output pixel is what the sampler gives for its position.
+TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t ow = 300, oh = 5;  // rows longer than a run of positions
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> px(-3.0f, this->w + 2.0f), py(-3.0f, this->h + 2.0f);
+    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                              -0.5f, float(this->w) - 0.5f, 2.0f};
+    std::vector<float> mx(ow * oh), my(ow * oh);
+    for (std::size_t i = 0; i < mx.size(); ++i) {
+        mx[i] = i % 17 == 3 ? specials[i % 5] : px(rng);
+        my[i] = i % 23 == 4 ? specials[(i + 2) % 5] : py(rng);
+    }
+    const auto table = lanczos3_table();
+    for (Filter f : both_filters) {
+        std::vector<T> expected(ow * oh * N);
+        for (std::size_t i = 0; i < mx.size(); ++i) {
+            if (f == Filter::Lanczos3)
+                sample_lanczos3<T, N>(this->img.data(), this->w, this->h, table, mx[i], my[i], &expected[i * N]);
+            else
+                sample_bilinear<T, N>(this->img.data(), this->w, this->h, mx[i], my[i], &expected[i * N]);
+        }
+        EXPECT_EQ(this->run(mx, my, ow, oh, f), expected);
     }
 }
 
