@@ -81,7 +81,7 @@ class Line:
         self.support = float(weights.sum() / 2)
 
     def distance(self, x: float, y: float) -> float:
-        return abs(self.n[0] * x + self.n[1] * y - self.c)
+        return abs(float(self.n[0] * x + self.n[1] * y) - self.c)
 
     def accepts(self, s: tessarin.Segment, tolerance: float) -> bool:
         along = abs(self.d[0] * (s.x2 - s.x1) + self.d[1] * (s.y2 - s.y1)) / max(s.length, 1e-9)
@@ -90,7 +90,7 @@ class Line:
         ) < tolerance
 
     def horizontal(self) -> bool:
-        return abs(self.d[0]) >= abs(self.d[1])
+        return bool(abs(self.d[0]) >= abs(self.d[1]))
 
 
 def intersect(a: Line, b: Line) -> FloatArray | None:
@@ -306,7 +306,8 @@ def table_texture(height: int, width: int, rng: np.random.Generator) -> FloatArr
     grain = 0.5 + 0.5 * np.sin((y * 0.9 + 0.08 * x + warp) * 0.35)
     tone = 0.75 + 0.25 * grain**3 + 0.1 * _smooth_noise(rng, height, width, 6)
     brown = np.array([150.0, 100.0, 62.0])
-    return tone[..., None] * brown
+    texture: FloatArray = tone[..., None] * brown
+    return texture
 
 
 def _coverage_mask(quad: FloatArray, width: int, height: int) -> FloatArray:
