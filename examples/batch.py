@@ -69,19 +69,31 @@ def with_threads(paths: Sequence[pathlib.Path], threads: int, scale: float = 0.8
         return list(pool.map(lambda p: detect_image(str(p), scale), paths))
 
 
-def with_dask(client: Client, paths: Sequence[pathlib.Path], scale: float = 0.8, ship: bool = False) -> list[Records]:
-    """All images as tasks on a Dask cluster, results in input order.
+def with_dask(
+    client: Client, paths: Sequence[pathlib.Path], scale: float = 0.8, ship: bool = False, timeout: float | None = None
+) -> list[Records]:
+    """All images as tasks on a Dask cluster, results in input order; a
+    TimeoutError if they are not all done within timeout seconds.
 
     The task function travels by value, so the workers need this file
     neither on their path nor on their disk; with ship=True the images
     travel too, as bytes."""
     import cloudpickle  # type: ignore[import-untyped, unused-ignore]
+    from distributed import wait
 
     module = sys.modules[__name__]
     if module.__name__ != "__main__":  # __main__ is sent by value anyway
         cloudpickle.register_pickle_by_value(module)
+
+    # A local function: plain pickle refuses it, so Dask falls back to
+    # cloudpickle, which sends it and (as registered) this module's functions
+    # by value instead of by a module name the workers may not know.
+    def task(source: str | bytes) -> Records:
+        return detect_image(source, scale)
+
     sources = [p.read_bytes() if ship else str(p) for p in paths]
-    futures = client.map(detect_image, sources, scale=scale, pure=False)
+    futures = client.map(task, sources, pure=False)
+    wait(futures, timeout=timeout)  # type: ignore[no-untyped-call, unused-ignore]
     results: list[Records] = client.gather(futures)  # type: ignore[no-untyped-call, unused-ignore]
     return results
 
