@@ -3,7 +3,7 @@
     python examples/quickstart.py [image] [--out overlay.png] [--scale 0.8] [--color-by length|log_nfa]
 
 Without an image it uses the bundled photograph data/rocket.png. It prints a
-short summary and writes an overlay PNG: the photo in gray, the segments on
+short summary and writes an overlay PNG: the photo in light gray, the segments on
 top, coloured from blue (shortest, or least significant) to red.
 """
 
@@ -34,12 +34,13 @@ def colour(t: float) -> tuple[int, int, int]:
 def draw_overlay(
     rgb: npt.NDArray[np.uint8], segments: Sequence[tessarin.Segment], color_by: str = "length"
 ) -> Image.Image:
-    picture = Image.fromarray(rgb).convert("L").convert("RGB")
+    # A washed-out gray copy of the photo, so that coloured lines stand out on any scene.
+    picture = Image.fromarray(rgb).convert("L").point(lambda v: 100 + v // 2).convert("RGB")
     draw = ImageDraw.Draw(picture)
     values = [s.length if color_by == "length" else s.log_nfa for s in segments]
     top = max(values, default=1.0) or 1.0
     for s, v in sorted(zip(segments, values), key=lambda sv: sv[1]):  # strongest drawn last
-        draw.line([(s.x1, s.y1), (s.x2, s.y2)], fill=colour(v / top), width=max(1, round(s.width / 2)))
+        draw.line([(s.x1, s.y1), (s.x2, s.y2)], fill=colour(v / top), width=max(2, round(s.width / 2)))
     return picture
 
 
