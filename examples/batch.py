@@ -59,21 +59,32 @@ def detect_image(source: str | bytes, scale: float = 0.8) -> Records:
     return to_records(tessarin.detect(gray, scale=scale))
 
 
+def detect_readable(source: str | bytes, scale: float = 0.8) -> Records | None:
+    """As detect_image, but None for a file that is not a readable image, so
+    that one broken file does not stop a batch of thousands."""
+    try:
+        return detect_image(source, scale)
+    except (OSError, Image.DecompressionBombError):  # OSError includes UnidentifiedImageError
+        return None
+
+
 def images_in(folder: str | pathlib.Path) -> list[pathlib.Path]:
     return sorted(p for p in pathlib.Path(folder).iterdir() if p.suffix.lower() in IMAGE_SUFFIXES)
 
 
-def with_threads(paths: Sequence[pathlib.Path], threads: int, scale: float = 0.8) -> list[Records]:
-    """All images on a pool of threads in this process, results in input order."""
+def with_threads(paths: Sequence[pathlib.Path], threads: int, scale: float = 0.8) -> list[Records | None]:
+    """All images on a pool of threads in this process, results in input
+    order (None for unreadable files)."""
     with ThreadPoolExecutor(max_workers=threads) as pool:
-        return list(pool.map(lambda p: detect_image(str(p), scale), paths))
+        return list(pool.map(lambda p: detect_readable(str(p), scale), paths))
 
 
 def with_dask(
     client: Client, paths: Sequence[pathlib.Path], scale: float = 0.8, ship: bool = False, timeout: float | None = None
-) -> list[Records]:
-    """All images as tasks on a Dask cluster, results in input order; a
-    TimeoutError if they are not all done within timeout seconds.
+) -> list[Records | None]:
+    """All images as tasks on a Dask cluster, results in input order (None
+    for unreadable files); a TimeoutError if they are not all done within
+    timeout seconds.
 
     The task function travels by value, so the workers need this file
     neither on their path nor on their disk; with ship=True the images
@@ -88,13 +99,13 @@ def with_dask(
     # A local function: plain pickle refuses it, so Dask falls back to
     # cloudpickle, which sends it and (as registered) this module's functions
     # by value instead of by a module name the workers may not know.
-    def task(source: str | bytes) -> Records:
-        return detect_image(source, scale)
+    def task(source: str | bytes) -> Records | None:
+        return detect_readable(source, scale)
 
     sources = [p.read_bytes() if ship else str(p) for p in paths]
     futures = client.map(task, sources, pure=False)
     wait(futures, timeout=timeout)  # type: ignore[no-untyped-call, unused-ignore]
-    results: list[Records] = client.gather(futures)  # type: ignore[no-untyped-call, unused-ignore]
+    results: list[Records | None] = client.gather(futures)  # type: ignore[no-untyped-call, unused-ignore]
     return results
 
 
@@ -134,11 +145,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         how = f"{args.threads} threads"
     elapsed = time.perf_counter() - start
 
-    arrays: dict[str, Any] = {p.name: r for p, r in zip(paths, results)}
+    arrays: dict[str, Any] = {p.name: r for p, r in zip(paths, results) if r is not None}
     np.savez(args.out, **arrays)
-    total = sum(len(r) for r in results)
-    print(f"{len(paths)} images, {total} segments in {elapsed:.2f} s with {how} "
+    total = sum(len(r) for r in arrays.values())
+    print(f"{len(arrays)} images, {total} segments in {elapsed:.2f} s with {how} "
           f"({len(paths) / elapsed:.1f} images/s): {args.out}")
+    unreadable = [p.name for p, r in zip(paths, results) if r is None]
+    if unreadable:
+        print(f"skipped {len(unreadable)} unreadable: {', '.join(unreadable)}", file=sys.stderr)
     return 0
 
 

@@ -27,7 +27,7 @@ SAMPLE = HERE.parent / "data" / "rocket.png"
 
 def colour(t: float) -> tuple[int, int, int]:
     """Blue at t = 0 through green to red at t = 1."""
-    t = min(max(t, 0.0), 1.0)
+    t = min(max(t, 0.0), 1.0) if t == t else 0.0  # NaN counts as the lowest
     return (int(255 * t), int(80 + 100 * (1 - abs(2 * t - 1))), int(255 * (1 - t)))
 
 

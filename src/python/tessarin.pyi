@@ -66,8 +66,8 @@ class Segment:
     def width(self) -> float:
         """Width of the segment's supporting rectangle, in pixels.
 
-        Roughly the width of the edge's transition zone: about 1 to 2 pixels
-        for a sharp edge, more for a blurred one.
+        Roughly the width of the edge's transition zone: a few pixels for a
+        sharp edge, more for a blurred one.
         """
     @property
     def precision(self) -> float:

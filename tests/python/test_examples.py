@@ -116,8 +116,9 @@ def test_batch_script(tmp_path):
     for i in range(3):
         rocket.crop((i * 100, 50, i * 100 + 200, 200)).save(folder / f"crop{i}.png")
     (folder / "notes.txt").write_text("not an image")
+    (folder / "broken.png").write_bytes(b"\x89PNG\r\n\x1a\n truncated")
     out = run("batch.py", folder, "--threads", 2, "--out", "s.npz", cwd=tmp_path)
-    assert "3 images" in out
+    assert "3 images" in out and "skipped 1 unreadable: broken.png" in out
     archive = np.load(tmp_path / "s.npz")
     assert sorted(archive.files) == ["crop0.png", "crop1.png", "crop2.png"]
     assert archive["crop0.png"].dtype.names == ("x1", "y1", "x2", "y2", "width", "precision", "log_nfa")
