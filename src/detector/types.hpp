@@ -1,6 +1,7 @@
 // Records shared by the stages of the segment detector.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tessarin::detector {
@@ -30,6 +31,20 @@ struct Segment {
     double precision;
     double log_nfa;
 };
+
+// Column and row of pixel index i in an image `width` pixels wide. Indices are
+// 32-bit, so the division is done in 32 bits whenever the width fits, which is
+// much cheaper than a 64-bit one.
+struct PixelXY {
+    std::size_t x, y;
+};
+inline PixelXY pixel_xy(std::uint32_t i, std::size_t width) {
+    if (width <= UINT32_MAX) {
+        const auto w = static_cast<std::uint32_t>(width);
+        return {i % w, i / w};
+    }
+    return {i % width, i / width};
+}
 
 // 5.226252 as a 32-bit float, compared in 32-bit float arithmetic.
 inline constexpr float grad_threshold = 5.226252f;
