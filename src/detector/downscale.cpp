@@ -177,7 +177,10 @@ std::size_t downscaled_size(std::size_t size, double scale) {
     return n < 3 ? (n < 2 ? 2 : n) : n;
 }
 
-Image downscale(const double* image, std::size_t width, std::size_t height, double scale) {
+namespace {
+
+template <class T>
+Image downscale_samples(const T* image, std::size_t width, std::size_t height, double scale) {
     const std::vector<double> kernel = gaussian_kernel(scale);
     const std::size_t taps = kernel.size();
     const std::size_t n = taps / 2;
@@ -199,6 +202,7 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
         // its row has fallen behind every later output row's reach.
         std::vector<double> window(taps * ow);
         std::vector<double> blurred(width);
+        std::vector<double> widened(std::is_same_v<T, double> ? 0 : width);
         std::vector<double> edge(3 * n + 1);
         std::vector<const double*> src(taps);
         std::size_t ready = 0;  // input rows below this are, or were, in the window
@@ -208,7 +212,15 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
             const std::size_t lo = sy < n ? 0 : sy - n;
             const std::size_t hi = std::min(sy + n, height - 1) + 1;
             for (std::size_t r = std::max(lo, ready); r < hi; ++r) {
-                blur_row(image + r * width, width, kernel, edge, src, blurred.data());
+                const T* in = image + r * width;
+                const double* row;
+                if constexpr (std::is_same_v<T, double>) {
+                    row = in;
+                } else {
+                    for (std::size_t x = 0; x < width; ++x) widened[x] = working_value(in[x]);
+                    row = widened.data();
+                }
+                blur_row(row, width, kernel, edge, src, blurred.data());
                 double* dst = window.data() + (r % taps) * ow;
                 for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
             }
@@ -222,6 +234,24 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
         }
     });
     return out;
+}
+
+}  // namespace
+
+Image downscale(const double* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const float* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
 }
 
 }  // namespace tessarin::detector

@@ -33,18 +33,28 @@ std::size_t to_word(double v) {
 constexpr std::size_t mark_lead = 24;
 constexpr std::size_t field_lead = 8;
 
+// A cache-line request the compiler may not drop (it does drop plain
+// prefetches whose only use sits behind a test).
+inline void fetch(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+    __builtin_prefetch(p);
+#endif
+}
+
 // Asks for the cache lines that growing a region from pixel i reads first:
 // the records and marks of the rows above, at and below it.
 inline void prefetch_neighbourhood(const Px* field, const std::uint8_t* used, std::size_t i, std::size_t w,
                                    std::size_t count) {
-    __builtin_prefetch(field + i);
+    fetch(field + i);
     if (i >= w + 1) {
-        __builtin_prefetch(field + i - w - 1);
-        __builtin_prefetch(used + i - w);
+        fetch(field + i - w - 1);
+        fetch(used + i - w);
     }
     if (i + w + 1 < count) {
-        __builtin_prefetch(field + i + w + 1);
-        __builtin_prefetch(used + i + w);
+        fetch(field + i + w + 1);
+        fetch(used + i + w);
     }
 }
 
@@ -54,18 +64,53 @@ std::int64_t total_order_key(double v) {
     return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
 }
 
-std::vector<Segment> run(const double* image, std::size_t width, std::size_t height, double scale) {
+// Input samples as working values: doubles are read in place; other types
+// are widened once into a buffer of their own, but only when the image is used
+// at its own size (downscaling widens row by row as it reads).
+template <class T>
+class WorkingImage {
+public:
+    explicit WorkingImage(std::span<const T> pixels) : pixels_(pixels) {}
+
+    Image downscaled(std::size_t width, std::size_t height, double scale) const {
+        return downscale(pixels_.data(), width, height, scale);
+    }
+
+    const double* full() {
+        if constexpr (std::is_same_v<T, double>) {
+            return pixels_.data();
+        } else {
+            // Every sample is written, so the storage is not zero-filled first.
+            const std::size_t count = pixels_.size();
+            widened_.reset(new double[count]);
+            const T* src = pixels_.data();
+            double* dst = widened_.get();
+            for (std::size_t i = 0; i < count; ++i) dst[i] = working_value(src[i]);
+            return dst;
+        }
+    }
+
+private:
+    std::span<const T> pixels_;
+    std::unique_ptr<double[]> widened_;
+};
+
+template <class T>
+std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t height, double scale) {
     std::vector<Segment> out;
     std::size_t w = width, h = height;
     double inv_scale = 1.0;
     Image small;
+    const double* image;
     if (scale < 1.0) {
         w = downscaled_size(width, scale);
         h = downscaled_size(height, scale);
         if (w < 3 || h < 3) return out;
-        small = downscale(image, width, height, scale);
+        small = input.downscaled(width, height, scale);
         image = small.pixels.data();
         inv_scale = 1.0 / scale;
+    } else {
+        image = input.full();
     }
     if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
         throw std::length_error("the working image has 2^32 pixels or more");
@@ -92,16 +137,17 @@ std::vector<Segment> run(const double* image, std::size_t width, std::size_t hei
     // a little less far ahead, as growing it will read it.
     const std::size_t n_seeds = seeds.size();
     for (std::size_t si = 0; si < n_seeds; ++si) {
-        if (si + mark_lead < n_seeds) __builtin_prefetch(&used[seeds[si + mark_lead]]);
+        if (si + mark_lead < n_seeds) fetch(&used[seeds[si + mark_lead]]);
         if (si + field_lead < n_seeds) {
             const std::uint32_t ahead = seeds[si + field_lead];
             if (used[ahead] == 0) prefetch_neighbourhood(field.data(), used.data(), ahead, w, count);
         }
         const std::uint32_t s = seeds[si];
         if (used[s] != 0) continue;
-        double angle = grow_region(s, field, used, region, angle_tolerance, w, h);
+        // Most regions stay too small to fit; only the others need an angle.
+        const RegionSum sum = grow_region_sum(s, field, used, region, angle_tolerance, w, h);
         if (region.size() < min_size) continue;
-        rect = region_to_rect(region, field, w, angle, start_p);
+        rect = region_to_rect(region, field, w, sum.angle(), start_p);
         if (!refine(region, angle_slot, rect, used, field, min_size, w, h)) continue;
         double log_nfa = improve_rect(rect, field, w, h, grad_threshold, nt);
         if (log_nfa <= 0.0) continue;
@@ -127,22 +173,12 @@ bool checked(std::size_t len, std::size_t width, std::size_t height,
 }
 
 template <class T>
-sample::Result<std::vector<Segment>> detect_widened(std::span<const T> pixels, std::size_t width,
+sample::Result<std::vector<Segment>> detect_samples(std::span<const T> pixels, std::size_t width,
                                                     std::size_t height, double scale) {
     sample::Result<std::vector<Segment>> result;
     if (!checked(pixels.size(), width, height, result)) return result;
-    // Every sample is written, so the storage is not zero-filled first.
-    const std::size_t count = pixels.size();
-    std::unique_ptr<double[]> image(new double[count]);
-    const T* src = pixels.data();
-    double* dst = image.get();
-    for (std::size_t i = 0; i < count; ++i) {
-        if constexpr (std::is_same_v<T, std::uint16_t>)
-            dst[i] = static_cast<double>(src[i]) / 257.0;
-        else
-            dst[i] = static_cast<double>(src[i]);
-    }
-    result = run(dst, width, height, scale);
+    WorkingImage<T> input(pixels);
+    result = run(input, width, height, scale);
     return result;
 }
 
@@ -164,25 +200,22 @@ void sort_longest_first(std::vector<Segment>& segments) {
 
 sample::Result<std::vector<Segment>> detect(std::span<const std::uint8_t> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const std::uint16_t> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const float> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const double> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    sample::Result<std::vector<Segment>> result;
-    if (!checked(pixels.size(), width, height, result)) return result;
-    result = run(pixels.data(), width, height, scale);  // read in place, never copied
-    return result;
+    return detect_samples(pixels, width, height, scale);  // read in place, never copied
 }
 
 }  // namespace tessarin::detector

@@ -64,9 +64,17 @@ double cos_of(double tolerance) {
 
 }  // namespace
 
+double RegionSum::angle() const { return std::atan2(sy, sx); }
+
 double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
                    std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
                    std::size_t height) {
+    return grow_region_sum(seed, field, used, region, tolerance, width, height).angle();
+}
+
+RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
+                          std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
+                          std::size_t height) {
     region.clear();
     region.push_back(seed);
     used[seed] = 1;
@@ -99,7 +107,7 @@ double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std:
         for (std::size_t ny = y0; ny <= y1; ++ny)
             for (std::size_t nx = x0; nx <= x1; ++nx) g.offer(ny * width + nx, field, used, region);
     }
-    return std::atan2(g.sy, g.sx);
+    return RegionSum{g.sx, g.sy};
 }
 
 Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,

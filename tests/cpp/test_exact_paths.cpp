@@ -1,13 +1,16 @@
-// Region growing and log-gamma take cheaper paths than their defining
-// arithmetic; these tests hold them to it bit for bit.
+// Region growing, log-gamma and downscaling from input samples take cheaper
+// paths than their defining arithmetic; these tests hold them to it bit for
+// bit.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "detector/downscale.hpp"
 #include "detector/nfa.hpp"
 #include "detector/region.hpp"
 
@@ -104,6 +107,41 @@ TEST(LogGamma, WholeArgumentsMatchThePowForm) {
     for (double x : {0.5, 2.25, 14.5, 15.5, 399.5, 1e6 + 0.5})
         EXPECT_EQ(std::bit_cast<std::uint64_t>(log_gamma(x)), std::bit_cast<std::uint64_t>(reference_log_gamma(x)))
             << x;
+}
+
+template <class T>
+void expect_downscale_of_widened(const std::vector<T>& img, std::size_t w, std::size_t h, double scale) {
+    std::vector<double> widened(img.size());
+    for (std::size_t i = 0; i < img.size(); ++i) widened[i] = working_value(img[i]);
+    const Image a = downscale(img.data(), w, h, scale);
+    const Image b = downscale(widened.data(), w, h, scale);
+    ASSERT_EQ(a.width, b.width);
+    ASSERT_EQ(a.height, b.height);
+    ASSERT_EQ(a.pixels.size(), b.pixels.size());
+    for (std::size_t i = 0; i < a.pixels.size(); ++i)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(a.pixels[i]), std::bit_cast<std::uint64_t>(b.pixels[i])) << i;
+}
+
+TEST(DownscaleSamples, SameBitsAsTheWidenedImage) {
+    const std::size_t w = 53, h = 41;
+    std::mt19937 rng(5);
+    std::vector<std::uint8_t> u8(w * h);
+    std::vector<std::uint16_t> u16(w * h);
+    std::vector<float> f32(w * h);
+    for (std::size_t i = 0; i < w * h; ++i) {
+        u8[i] = static_cast<std::uint8_t>(rng());
+        u16[i] = static_cast<std::uint16_t>(rng());  // not multiples of 257
+        f32[i] = static_cast<float>(rng()) * 1e-7f;
+    }
+    f32[100] = std::numeric_limits<float>::quiet_NaN();
+    f32[700] = std::numeric_limits<float>::infinity();
+    for (double scale : {0.8, 0.5, 0.31, 0.0999}) {
+        expect_downscale_of_widened(u8, w, h, scale);
+        expect_downscale_of_widened(u16, w, h, scale);
+        expect_downscale_of_widened(f32, w, h, scale);
+    }
+    EXPECT_EQ(working_value(std::uint16_t{65535}), 255.0);
+    EXPECT_EQ(working_value(std::uint16_t{257}), 1.0);
 }
 
 }  // namespace
