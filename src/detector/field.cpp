@@ -19,6 +19,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "pool/pool.hpp"
 
@@ -134,6 +135,48 @@ std::size_t norm_bin(float norm, float max_norm) {
     return static_cast<std::size_t>(q);
 }
 
+constexpr std::uint32_t bins = 1024;
+
+// norm_bin for a seed, or `bins` for a pixel that is no seed, without
+// branches: the seed test is unpredictable and a pixel in three or so is one.
+// Field norms are never NaN or negative and never above the maximum, so the
+// quotient lies in [0, 1023] and the truncation alone gives the bin.
+inline std::uint32_t seed_bin(float norm, float max_norm, float threshold) {
+    const float q = (norm / max_norm) * 1023.0f;
+    const auto b = std::min(static_cast<std::uint32_t>(q), bins - 1);
+    const std::uint32_t seed = 0u - static_cast<std::uint32_t>(norm > threshold);  // all ones or zero
+    return (b & seed) | (bins & ~seed);
+}
+
+// The largest norm, NaN never winning, and whether every norm is finite and
+// not negative, as in any field level_line_field makes. The maximum of a set
+// does not depend on the order it is taken in, so four running maxima break
+// the dependency chain of a single one.
+struct NormRange {
+    float max;
+    bool plain;
+};
+
+NormRange norm_range(std::span<const Px> field) {
+    float m[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    bool plain[4] = {true, true, true, true};
+    const std::size_t count = field.size();
+    std::size_t i = 0;
+    auto take = [&](std::size_t j, float v) {
+        m[j] = v > m[j] ? v : m[j];
+        plain[j] &= v >= 0.0f && v <= std::numeric_limits<float>::max();  // false for NaN
+    };
+    for (; i + 4 <= count; i += 4)
+        for (std::size_t j = 0; j < 4; ++j) take(j, field[i + j].norm);
+    for (; i < count; ++i) take(0, field[i].norm);
+    NormRange r{m[0], plain[0]};
+    for (std::size_t j = 1; j < 4; ++j) {
+        r.max = m[j] > r.max ? m[j] : r.max;
+        r.plain &= plain[j];
+    }
+    return r;
+}
+
 }  // namespace
 
 std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height) {
@@ -151,29 +194,41 @@ std::vector<Px> level_line_field(const double* image, std::size_t width, std::si
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {
     std::vector<std::uint32_t> seeds;
-    float max_norm = 0.0f;
-    for (const Px& p : field)
-        if (p.norm > max_norm) max_norm = p.norm;  // NaN never wins
+    const auto [max_norm, plain] = norm_range(field);
     if (!(max_norm > 0.0f)) return seeds;
+    // A field with other norms than level_line_field makes (hand-made ones)
+    // takes the general bin computation.
+    auto bin_of = [&](const Px& p) -> std::uint32_t {
+        if (plain) return seed_bin(p.norm, max_norm, threshold);
+        return p.norm > threshold ? static_cast<std::uint32_t>(norm_bin(p.norm, max_norm)) : bins;
+    };
 
-    // A counting pass sizes the 1024 bins inside one list, strongest bin
-    // first; a second pass fills them, so each bin keeps ascending indices.
-    constexpr std::size_t bins = 1024;
+    // The seeds in ascending index order with their bins, gathered without a
+    // branch per pixel (a pixel in three or so is a seed, unpredictably). The
+    // scratch is not zero-filled: only the part that is written is read.
+    const std::size_t count = field.size();
+    std::unique_ptr<std::uint32_t[]> found(new std::uint32_t[count]);
+    std::unique_ptr<std::uint16_t[]> found_bin(new std::uint16_t[count]);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t b = bin_of(field[i]);
+        found[n] = static_cast<std::uint32_t>(i);
+        found_bin[n] = static_cast<std::uint16_t>(b);
+        n += static_cast<std::size_t>(b != bins);
+    }
+
+    // A counting sort: the 1024 bins inside one list, strongest bin first,
+    // each keeping ascending indices.
     std::array<std::size_t, bins> start{};
-    for (const Px& p : field)
-        if (p.norm > threshold) ++start[norm_bin(p.norm, max_norm)];
+    for (std::size_t j = 0; j < n; ++j) ++start[found_bin[j]];
     std::size_t total = 0;
     for (std::size_t b = bins; b-- > 0;) {
-        std::size_t count = start[b];
+        std::size_t c = start[b];
         start[b] = total;
-        total += count;
+        total += c;
     }
-    seeds.resize(total);
-    std::uint32_t index = 0;
-    for (const Px& p : field) {
-        if (p.norm > threshold) seeds[start[norm_bin(p.norm, max_norm)]++] = index;
-        ++index;
-    }
+    seeds.resize(n);
+    for (std::size_t j = 0; j < n; ++j) seeds[start[found_bin[j]]++] = found[j];
     return seeds;
 }
 

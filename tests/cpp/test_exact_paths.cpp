@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "detector/downscale.hpp"
+#include "detector/field.hpp"
 #include "detector/nfa.hpp"
 #include "detector/region.hpp"
 
@@ -142,6 +143,42 @@ TEST(DownscaleSamples, SameBitsAsTheWidenedImage) {
     }
     EXPECT_EQ(working_value(std::uint16_t{65535}), 255.0);
     EXPECT_EQ(working_value(std::uint16_t{257}), 1.0);
+}
+
+// Seed order by the definition: 1024 growable bins filled in index order.
+std::vector<std::uint32_t> reference_seeds(const std::vector<Px>& field, float threshold) {
+    float m = 0.0f;
+    for (const Px& p : field)
+        if (p.norm > m) m = p.norm;
+    std::vector<std::uint32_t> out;
+    if (!(m > 0.0f)) return out;
+    std::vector<std::vector<std::uint32_t>> bins(1024);
+    for (std::uint32_t i = 0; i < field.size(); ++i) {
+        if (!(field[i].norm > threshold)) continue;
+        const float q = (field[i].norm / m) * 1023.0f;
+        const std::size_t b = !(q > 0.0f) ? 0 : q >= 1023.0f ? 1023 : static_cast<std::size_t>(q);
+        bins[b].push_back(i);
+    }
+    for (std::size_t b = 1024; b-- > 0;) out.insert(out.end(), bins[b].begin(), bins[b].end());
+    return out;
+}
+
+TEST(SeedOrder, MatchesTheBinsOfTheDefinition) {
+    const std::size_t w = 97, h = 61;
+    std::mt19937 rng(9);
+    std::vector<double> img(w * h);
+    for (double& v : img) v = static_cast<double>(rng() % 256);
+    std::vector<Px> field = level_line_field(img.data(), w, h);
+    for (float threshold : {grad_threshold, 0.0f, 50.0f, 1e9f})
+        EXPECT_EQ(seeds_by_norm(field, threshold), reference_seeds(field, threshold)) << threshold;
+    // Norms no field of an image holds take the general path.
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float odd : {std::numeric_limits<float>::quiet_NaN(), -3.0f, inf}) {
+        std::vector<Px> f = field;
+        f[17].norm = odd;
+        f[300].norm = odd;
+        EXPECT_EQ(seeds_by_norm(f, grad_threshold), reference_seeds(f, grad_threshold)) << odd;
+    }
 }
 
 }  // namespace
