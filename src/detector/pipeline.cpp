@@ -30,8 +30,8 @@ std::size_t to_word(double v) {
 
 // How many seeds ahead the seed loop fetches marks, and the field around
 // seeds that are still free.
-constexpr std::size_t mark_lead = 24;
-constexpr std::size_t field_lead = 8;
+constexpr std::size_t mark_lead = 48;
+constexpr std::size_t field_lead = 16;
 
 // A cache-line request the compiler may not drop (it does drop plain
 // prefetches whose only use sits behind a test).
@@ -44,17 +44,15 @@ inline void fetch(const void* p) {
 }
 
 // Asks for the cache lines that growing a region from pixel i reads first:
-// the records and marks of the rows above, at and below it.
+// the marks and records of its 3 × 3 window (both ends of each row, as a row
+// of three records may straddle two lines).
 inline void prefetch_neighbourhood(const Px* field, const std::uint8_t* used, std::size_t i, std::size_t w,
                                    std::size_t count) {
-    fetch(field + i);
-    if (i >= w + 1) {
-        fetch(field + i - w - 1);
-        fetch(used + i - w);
-    }
-    if (i + w + 1 < count) {
-        fetch(field + i + w + 1);
-        fetch(used + i + w);
+    if (i < w + 1 || i + w + 1 >= count) return;  // on the frame: rare, left to the cache
+    for (std::size_t centre : {i - w, i, i + w}) {
+        fetch(used + centre);
+        fetch(field + centre - 1);
+        fetch(field + centre + 1);
     }
 }
 
