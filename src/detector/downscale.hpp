@@ -56,4 +56,10 @@ Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height
 Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale);
 Image downscale(const float* image, std::size_t width, std::size_t height, double scale);
 
+// The same into caller storage of downscaled_size(width, scale) ×
+// downscaled_size(height, scale) doubles, every one of which is written (the
+// storage need not be initialised). T is one of the four sample types.
+template <class T>
+void downscale_into(const T* image, std::size_t width, std::size_t height, double scale, double* out);
+
 }  // namespace tessarin::detector

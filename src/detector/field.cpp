@@ -112,7 +112,8 @@ void field_row(const double* top, const double* bottom, Px* out, std::size_t col
                 rec = Px{fn[lane], fux[lane], fuy[lane]};
             else if (!(flat_mask & (1 << lane)))
                 rec = block_record(top, bottom, x + lane);
-            // a flat block keeps its zero record
+            else
+                rec = Px{};  // a flat block has no direction
         }
     }
     for (; x < cols; ++x) out[x] = block_record(top, bottom, x);
@@ -180,16 +181,30 @@ NormRange norm_range(std::span<const Px> field) {
 }  // namespace
 
 std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height) {
-    std::vector<Px> field(width * height);  // the last row and column stay zero
-    if (width < 2 || height < 2) return field;
+    std::vector<Px> field(width * height);
+    level_line_field_into(image, width, height, field.data());
+    return field;
+}
+
+void level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field) {
+    if (width < 2 || height < 2) {
+        std::fill(field, field + width * height, Px{});
+        return;
+    }
     const std::size_t cols = width - 1;
-    pool::parallel_for(height - 1, [&](std::size_t begin, std::size_t end) {
+    // One item per row; the last row has no block below it and is all zero.
+    pool::parallel_for(height, [&](std::size_t begin, std::size_t end) {
         for (std::size_t y = begin; y < end; ++y) {
+            Px* out = field + y * width;
+            if (y + 1 == height) {
+                std::fill(out, out + width, Px{});
+                continue;
+            }
             const double* top = image + y * width;
-            field_row(top, top + width, field.data() + y * width, cols);
+            field_row(top, top + width, out, cols);
+            out[cols] = Px{};  // the last column has no block to its right
         }
     });
-    return field;
 }
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {

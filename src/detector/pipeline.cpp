@@ -70,15 +70,17 @@ class WorkingImage {
 public:
     explicit WorkingImage(std::span<const T> pixels) : pixels_(pixels) {}
 
-    Image downscaled(std::size_t width, std::size_t height, double scale) const {
-        return downscale(pixels_.data(), width, height, scale);
+    // Storage that is fully written is not zero-filled first, here and below.
+    std::unique_ptr<double[]> downscaled(std::size_t width, std::size_t height, double scale) const {
+        std::unique_ptr<double[]> out(new double[downscaled_size(width, scale) * downscaled_size(height, scale)]);
+        downscale_into(pixels_.data(), width, height, scale, out.get());
+        return out;
     }
 
     const double* full() {
         if constexpr (std::is_same_v<T, double>) {
             return pixels_.data();
         } else {
-            // Every sample is written, so the storage is not zero-filled first.
             const std::size_t count = pixels_.size();
             widened_.reset(new double[count]);
             const T* src = pixels_.data();
@@ -98,14 +100,14 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     std::vector<Segment> out;
     std::size_t w = width, h = height;
     double inv_scale = 1.0;
-    Image small;
+    std::unique_ptr<double[]> small;
     const double* image;
     if (scale < 1.0) {
         w = downscaled_size(width, scale);
         h = downscaled_size(height, scale);
         if (w < 3 || h < 3) return out;
         small = input.downscaled(width, height, scale);
-        image = small.pixels.data();
+        image = small.get();
         inv_scale = 1.0 / scale;
     } else {
         image = input.full();
@@ -113,15 +115,16 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
         throw std::length_error("the working image has 2^32 pixels or more");
 
-    std::vector<Px> field = level_line_field(image, w, h);
-    small = Image{};  // the field is all that is read from here on
+    const std::size_t count = w * h;
+    std::unique_ptr<Px[]> field_records(new Px[count]);
+    level_line_field_into(image, w, h, field_records.get());
+    small.reset();  // the field is all that is read from here on
+    const std::span<const Px> field(field_records.get(), count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
     std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold);
     if (seeds.empty()) return out;
 
-    // Every mark is written here, so the storage is not zero-filled first.
-    const std::size_t count = field.size();
     std::unique_ptr<std::uint8_t[]> used_marks(new std::uint8_t[count]);
     for (std::size_t i = 0; i < count; ++i) used_marks[i] = field[i].norm <= grad_threshold ? 1 : 0;
     const std::span<std::uint8_t> used(used_marks.get(), count);

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <cstdint>
 #include <random>
@@ -179,6 +180,25 @@ TEST(SeedOrder, MatchesTheBinsOfTheDefinition) {
         f[300].norm = odd;
         EXPECT_EQ(seeds_by_norm(f, grad_threshold), reference_seeds(f, grad_threshold)) << odd;
     }
+}
+
+// Storage filled with NaN bytes stands for memory that was never initialised.
+TEST(IntoStorage, EveryRecordAndSampleIsWritten) {
+    const std::size_t w = 45, h = 33;
+    std::mt19937 rng(4);
+    std::vector<double> img(w * h);
+    for (std::size_t i = 0; i < img.size(); ++i) img[i] = (i % 7 == 0) ? 5.0 : static_cast<double>(rng() % 4);
+    const std::vector<Px> field = level_line_field(img.data(), w, h);  // flat blocks among the rest
+    std::vector<Px> into(w * h);
+    std::memset(into.data(), 0xff, into.size() * sizeof(Px));
+    level_line_field_into(img.data(), w, h, into.data());
+    EXPECT_EQ(std::memcmp(into.data(), field.data(), field.size() * sizeof(Px)), 0);
+
+    const Image small = downscale(img.data(), w, h, 0.6);
+    std::vector<double> out(small.pixels.size());
+    std::memset(out.data(), 0xff, out.size() * sizeof(double));
+    downscale_into(img.data(), w, h, 0.6, out.data());
+    EXPECT_EQ(std::memcmp(out.data(), small.pixels.data(), out.size() * sizeof(double)), 0);
 }
 
 }  // namespace
