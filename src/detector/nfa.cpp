@@ -188,6 +188,31 @@ AlignedCount count_in_box(const Frame& f, std::span<const Px> field, std::size_t
     return c;
 }
 
+// count_in_box for the narrow boxes the run search leaves alone, without a
+// branch per pixel: whether a pixel is inside, and whether it is aligned, are
+// unpredictable there. Each pixel takes the same arithmetic as is_inside and
+// is_aligned (the row terms dy * ry and dx * ry are the same products,
+// computed once per row).
+AlignedCount count_in_narrow_box(const Frame& f, std::span<const Px> field, std::size_t width) {
+    std::size_t n = 0, k = 0;
+    for (std::size_t y = f.y_lo; y <= f.y_hi; ++y) {
+        const double ry = static_cast<double>(y) - f.cy;
+        const double along_row = f.dy * ry, across_row = f.dx * ry;
+        const Px* row = field.data() + y * width;
+        for (std::size_t x = f.x_lo; x <= f.x_hi; ++x) {
+            const double rx = static_cast<double>(x) - f.cx;
+            const double along = f.dx * rx + along_row;
+            const double across = across_row - f.dy * rx;
+            const bool inside = !(std::fabs(along) > f.hl) & !(std::fabs(across) > f.hw);
+            const Px& px = row[x];
+            const bool aligned = (px.norm > f.grad_threshold) & (px.ux * f.fx + px.uy * f.fy >= f.cp);
+            n += static_cast<std::size_t>(inside);
+            k += static_cast<std::size_t>(inside & aligned);
+        }
+    }
+    return AlignedCount{n, k};
+}
+
 // base^e by square-and-multiply, the exponent taken as a 32-bit integer; a
 // negative exponent gives the reciprocal.
 double power(double base, std::int32_t e) {
@@ -208,7 +233,7 @@ AlignedCount count_aligned(const Rect& rect, std::span<const Px> field, std::siz
                            float grad_threshold) {
     const Frame f = frame_of(rect, width, height, grad_threshold);
     if (f.empty) return {};
-    return runs_apply(f) ? count_by_runs(f, field, width) : count_in_box(f, field, width);
+    return runs_apply(f) ? count_by_runs(f, field, width) : count_in_narrow_box(f, field, width);
 }
 
 AlignedCount count_aligned_in_box(const Rect& rect, std::span<const Px> field, std::size_t width,
