@@ -39,11 +39,11 @@ bool dense_enough(std::size_t count, const Rect& r) { return density(count, r) >
 // farther than 2^-44 relative from it is on the same side of both, and only a
 // closer one asks hypot itself.
 struct PixelDistance {
-    std::size_t width;
+    PixelGrid grid;
     std::int64_t sx, sy;
 
-    PixelDistance(std::uint32_t seed, std::size_t width) : width(width) {
-        const auto [x, y] = pixel_xy(seed, width);
+    PixelDistance(std::uint32_t seed, std::size_t width) : grid(width) {
+        const auto [x, y] = grid.xy(seed);
         sx = static_cast<std::int64_t>(x);
         sy = static_cast<std::int64_t>(y);
     }
@@ -55,7 +55,7 @@ struct PixelDistance {
     // -1, 0 or +1 as the distance of pixel i is below, equal to or above r
     // (0 also when either is NaN, which answers false to both tests below).
     int compare(std::uint32_t i, double r) const {
-        const auto [x, y] = pixel_xy(i, width);
+        const auto [x, y] = grid.xy(i);
         const std::int64_t dx = static_cast<std::int64_t>(x) - sx, dy = static_cast<std::int64_t>(y) - sy;
         double d;
         const std::int64_t limit = std::int64_t{1} << 25;  // squares stay below 2^52

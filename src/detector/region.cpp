@@ -82,12 +82,13 @@ RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::sp
     // The seed's vector counts as unit length, so the first threshold is c.
     Growth g{field[seed].ux, field[seed].uy, c, c, true};
 
+    const PixelGrid grid(width);
     // Breadth-first: the list grows while it is walked. The neighbours of a
     // pixel are visited row by row, left to right; S and the threshold change
     // with every pixel taken, so this order decides the region.
     for (std::size_t i = 0; i < region.size(); ++i) {
         const std::uint32_t q = region[i];
-        const auto [x, y] = pixel_xy(q, width);
+        const auto [x, y] = grid.xy(q);
         if (x >= 1 && y >= 1 && x + 1 < width && y + 1 < height) {
             const std::size_t up = q - width, down = q + width;
             g.offer(up - 1, field, used, region);
@@ -112,11 +113,12 @@ RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::sp
 
 Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,
                     std::size_t width, double angle, double p) {
+    const PixelGrid grid(width);
     // Weighted centroid, the gradient norms as weights.
     double sum_w = 0.0, sum_wx = 0.0, sum_wy = 0.0;
     for (std::uint32_t i : region) {
         double w = field[i].norm;
-        const auto [x, y] = pixel_xy(i, width);
+        const auto [x, y] = grid.xy(i);
         sum_w += w;
         sum_wx += w * static_cast<double>(x);
         sum_wy += w * static_cast<double>(y);
@@ -129,7 +131,7 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     double a = 0.0, b = 0.0, m = 0.0;
     for (std::uint32_t i : region) {
         double w = field[i].norm;
-        const auto [x, y] = pixel_xy(i, width);
+        const auto [x, y] = grid.xy(i);
         double ddx = static_cast<double>(x) - cx;
         double ddy = static_cast<double>(y) - cy;
         a = a + w * (ddy * ddy);
@@ -157,7 +159,7 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     // Extents along and across the axis through the centroid.
     double l_min = 0.0, l_max = 0.0, w_min = 0.0, w_max = 0.0;
     for (std::uint32_t i : region) {
-        const auto [x, y] = pixel_xy(i, width);
+        const auto [x, y] = grid.xy(i);
         double ddx = static_cast<double>(x) - cx;
         double ddy = static_cast<double>(y) - cy;
         double l = ddx * dx + ddy * dy;

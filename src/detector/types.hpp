@@ -32,19 +32,33 @@ struct Segment {
     double log_nfa;
 };
 
-// Column and row of pixel index i in an image `width` pixels wide. Indices are
-// 32-bit, so the division is done in 32 bits whenever the width fits, which is
-// much cheaper than a 64-bit one.
+// Column and row of a pixel index in an image `width` pixels wide. Indices
+// are 32-bit; for a width that fits 32 bits too, the division is a multiply
+// by M = floor((2^64 - 1) / width) + 1 and a shift by 64, which gives
+// floor(i / width) exactly for every 32-bit i and width >= 2 (M is 2^64 /
+// width rounded up, and its error times i stays below 2^64 / width). Width 1
+// and wider images divide plainly.
 struct PixelXY {
     std::size_t x, y;
 };
-inline PixelXY pixel_xy(std::uint32_t i, std::size_t width) {
-    if (width <= UINT32_MAX) {
-        const auto w = static_cast<std::uint32_t>(width);
-        return {i % w, i / w};
+
+class PixelGrid {
+public:
+    explicit PixelGrid(std::size_t width)
+        : width_(width), magic_(width >= 2 && width <= UINT32_MAX ? UINT64_MAX / width + 1 : 0) {}
+
+    PixelXY xy(std::uint32_t i) const {
+        if (magic_ != 0) {
+            const auto y = static_cast<std::size_t>((static_cast<unsigned __int128>(magic_) * i) >> 64);
+            return {i - y * width_, y};
+        }
+        return {i % width_, i / width_};
     }
-    return {i % width, i / width};
-}
+
+private:
+    std::size_t width_;
+    std::uint64_t magic_;
+};
 
 // 5.226252 as a 32-bit float, compared in 32-bit float arithmetic.
 inline constexpr float grad_threshold = 5.226252f;

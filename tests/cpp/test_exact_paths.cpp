@@ -201,5 +201,26 @@ TEST(IntoStorage, EveryRecordAndSampleIsWritten) {
     EXPECT_EQ(std::memcmp(out.data(), small.pixels.data(), out.size() * sizeof(double)), 0);
 }
 
+TEST(PixelGrid, DividesExactlyForEveryIndex) {
+    std::mt19937 rng(8);
+    const std::size_t widths[] = {1, 2, 3, 7, 640, 1536, 3200, 65535, 65536, 65537, 2147483647u, 4294967295u,
+                                  std::size_t{1} << 32, (std::size_t{1} << 33) + 3};
+    for (std::size_t w : widths) {
+        const PixelGrid grid(w);
+        std::vector<std::uint32_t> indices = {0, 1, 2, UINT32_MAX, UINT32_MAX - 1};
+        for (std::size_t k = 1; k <= 4; ++k) {  // around multiples of the width
+            const std::uint64_t m = k * w;
+            for (std::uint64_t v : {m - 1, m, m + 1})
+                if (v <= UINT32_MAX) indices.push_back(static_cast<std::uint32_t>(v));
+        }
+        for (int r = 0; r < 20000; ++r) indices.push_back(rng());
+        for (std::uint32_t i : indices) {
+            const PixelXY p = grid.xy(i);
+            ASSERT_EQ(p.y, i / w) << i << " / " << w;
+            ASSERT_EQ(p.x, i % w) << i << " % " << w;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tessarin::detector
