@@ -208,9 +208,19 @@ void level_line_field_into(const double* image, std::size_t width, std::size_t h
 }
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {
+    return seeds_by_norm(field, threshold, nullptr);
+}
+
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks) {
     std::vector<std::uint32_t> seeds;
     const auto [max_norm, plain] = norm_range(field);
-    if (!(max_norm > 0.0f)) return seeds;
+    auto mark = [&](std::size_t i) {
+        if (marks != nullptr) marks[i] = field[i].norm <= threshold ? 1 : 0;
+    };
+    if (!(max_norm > 0.0f)) {
+        for (std::size_t i = 0; i < field.size(); ++i) mark(i);
+        return seeds;
+    }
     // A field with other norms than level_line_field makes (hand-made ones)
     // takes the general bin computation.
     auto bin_of = [&](const Px& p) -> std::uint32_t {
@@ -230,6 +240,7 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
         found[n] = static_cast<std::uint32_t>(i);
         found_bin[n] = static_cast<std::uint16_t>(b);
         n += static_cast<std::size_t>(b != bins);
+        mark(i);
     }
 
     // A counting sort: the 1024 bins inside one list, strongest bin first,

@@ -122,11 +122,10 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     const std::span<const Px> field(field_records.get(), count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
-    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold);
-    if (seeds.empty()) return out;
-
+    // The initial marks come from the same pass over the field as the seeds.
     std::unique_ptr<std::uint8_t[]> used_marks(new std::uint8_t[count]);
-    for (std::size_t i = 0; i < count; ++i) used_marks[i] = field[i].norm <= grad_threshold ? 1 : 0;
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, used_marks.get());
+    if (seeds.empty()) return out;
     const std::span<std::uint8_t> used(used_marks.get(), count);
 
     std::vector<std::uint32_t> region;

@@ -170,8 +170,15 @@ TEST(SeedOrder, MatchesTheBinsOfTheDefinition) {
     std::vector<double> img(w * h);
     for (double& v : img) v = static_cast<double>(rng() % 256);
     std::vector<Px> field = level_line_field(img.data(), w, h);
-    for (float threshold : {grad_threshold, 0.0f, 50.0f, 1e9f})
-        EXPECT_EQ(seeds_by_norm(field, threshold), reference_seeds(field, threshold)) << threshold;
+    for (float threshold : {grad_threshold, 0.0f, 50.0f, 1e9f}) {
+        std::vector<std::uint8_t> marks(field.size(), 7);
+        EXPECT_EQ(seeds_by_norm(field, threshold, marks.data()), reference_seeds(field, threshold)) << threshold;
+        for (std::size_t i = 0; i < field.size(); ++i)
+            ASSERT_EQ(marks[i], field[i].norm <= threshold ? 1 : 0) << i;
+    }
+    std::vector<std::uint8_t> marks(field.size(), 7);  // a field without gradient marks everything
+    EXPECT_TRUE(seeds_by_norm(std::vector<Px>(field.size()), grad_threshold, marks.data()).empty());
+    EXPECT_EQ(marks, std::vector<std::uint8_t>(field.size(), 1));
     // Norms no field of an image holds take the general path.
     const float inf = std::numeric_limits<float>::infinity();
     for (float odd : {std::numeric_limits<float>::quiet_NaN(), -3.0f, inf}) {
