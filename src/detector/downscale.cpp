@@ -177,21 +177,18 @@ std::size_t downscaled_size(std::size_t size, double scale) {
     return n < 3 ? (n < 2 ? 2 : n) : n;
 }
 
-Image downscale(const double* image, std::size_t width, std::size_t height, double scale) {
+template <class T>
+void downscale_into(const T* image, std::size_t width, std::size_t height, double scale, double* out) {
     const std::vector<double> kernel = gaussian_kernel(scale);
     const std::size_t taps = kernel.size();
     const std::size_t n = taps / 2;
-
-    Image out;
-    out.width = downscaled_size(width, scale);
-    out.height = downscaled_size(height, scale);
-    const std::size_t ow = out.width;
-    out.pixels.assign(ow * out.height, 0.0);
+    const std::size_t ow = downscaled_size(width, scale);
+    const std::size_t oh = downscaled_size(height, scale);
 
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 
-    pool::parallel_for(out.height, [&](std::size_t begin, std::size_t end) {
+    pool::parallel_for(oh, [&](std::size_t begin, std::size_t end) {
         // The horizontally blurred input rows this range of output rows reads,
         // narrowed to the mapped columns: input row r lives in slot r % taps.
         // Source rows only grow with the output row, and one output row reads
@@ -199,6 +196,7 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
         // its row has fallen behind every later output row's reach.
         std::vector<double> window(taps * ow);
         std::vector<double> blurred(width);
+        std::vector<double> widened(std::is_same_v<T, double> ? 0 : width);
         std::vector<double> edge(3 * n + 1);
         std::vector<const double*> src(taps);
         std::size_t ready = 0;  // input rows below this are, or were, in the window
@@ -208,7 +206,15 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
             const std::size_t lo = sy < n ? 0 : sy - n;
             const std::size_t hi = std::min(sy + n, height - 1) + 1;
             for (std::size_t r = std::max(lo, ready); r < hi; ++r) {
-                blur_row(image + r * width, width, kernel, edge, src, blurred.data());
+                const T* in = image + r * width;
+                const double* row;
+                if constexpr (std::is_same_v<T, double>) {
+                    row = in;
+                } else {
+                    for (std::size_t x = 0; x < width; ++x) widened[x] = working_value(in[x]);
+                    row = widened.data();
+                }
+                blur_row(row, width, kernel, edge, src, blurred.data());
                 double* dst = window.data() + (r % taps) * ow;
                 for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
             }
@@ -218,10 +224,44 @@ Image downscale(const double* image, std::size_t width, std::size_t height, doub
                 const std::size_t r = sy + i < n ? 0 : std::min(sy + i - n, height - 1);
                 src[i] = window.data() + (r % taps) * ow;
             }
-            weighted_sum(src.data(), kernel.data(), taps, out.pixels.data() + y * ow, ow);
+            weighted_sum(src.data(), kernel.data(), taps, out + y * ow, ow);
         }
     });
+}
+
+template void downscale_into(const double*, std::size_t, std::size_t, double, double*);
+template void downscale_into(const std::uint8_t*, std::size_t, std::size_t, double, double*);
+template void downscale_into(const std::uint16_t*, std::size_t, std::size_t, double, double*);
+template void downscale_into(const float*, std::size_t, std::size_t, double, double*);
+
+namespace {
+
+template <class T>
+Image downscale_samples(const T* image, std::size_t width, std::size_t height, double scale) {
+    Image out;
+    out.width = downscaled_size(width, scale);
+    out.height = downscaled_size(height, scale);
+    out.pixels.resize(out.width * out.height);
+    downscale_into(image, width, height, scale, out.pixels.data());
     return out;
+}
+
+}  // namespace
+
+Image downscale(const double* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
+}
+
+Image downscale(const float* image, std::size_t width, std::size_t height, double scale) {
+    return downscale_samples(image, width, height, scale);
 }
 
 }  // namespace tessarin::detector

@@ -2,9 +2,21 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace tessarin::detector {
+
+// The working value of an input sample: 8-bit values and floats exactly,
+// 16-bit values divided by 257 (a division, so that 65535 gives 255 exactly).
+template <class T>
+inline double working_value(T v) {
+    if constexpr (std::is_same_v<T, std::uint16_t>)
+        return static_cast<double>(v) / 257.0;
+    else
+        return static_cast<double>(v);
+}
 
 struct Image {
     std::vector<double> pixels;  // row-major, width × height
@@ -35,5 +47,19 @@ std::vector<WeightedSum> weighted_sum_variants();
 // trunc(position / scale). Requires width, height >= 3 and an output of at
 // least 3 × 3. The three passes run on the worker pool.
 Image downscale(const double* image, std::size_t width, std::size_t height, double scale);
+
+// The same straight from input samples: each input row is widened to its
+// working values (working_value) just before it is blurred, so no widened
+// copy of the whole image is made. The result is that of downscale on the
+// widened image, bit for bit.
+Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height, double scale);
+Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale);
+Image downscale(const float* image, std::size_t width, std::size_t height, double scale);
+
+// The same into caller storage of downscaled_size(width, scale) ×
+// downscaled_size(height, scale) doubles, every one of which is written (the
+// storage need not be initialised). T is one of the four sample types.
+template <class T>
+void downscale_into(const T* image, std::size_t width, std::size_t height, double scale, double* out);
 
 }  // namespace tessarin::detector

@@ -9,6 +9,9 @@
 
 #include <array>
 #include <cmath>
+#include <algorithm>
+#include <limits>
+#include <memory>
 
 #include "detector/field_row.hpp"
 #include "pool/pool.hpp"
@@ -100,43 +103,126 @@ std::size_t norm_bin(float norm, float max_norm) {
     return static_cast<std::size_t>(q);
 }
 
+constexpr std::uint32_t bins = 1024;
+
+// norm_bin for a seed, or `bins` for a pixel that is no seed, without
+// branches: the seed test is unpredictable and a pixel in three or so is one.
+// Field norms are never NaN or negative and never above the maximum, so the
+// quotient lies in [0, 1023] and the truncation alone gives the bin.
+inline std::uint32_t seed_bin(float norm, float max_norm, float threshold) {
+    const float q = (norm / max_norm) * 1023.0f;
+    const auto b = std::min(static_cast<std::uint32_t>(q), bins - 1);
+    const std::uint32_t seed = 0u - static_cast<std::uint32_t>(norm > threshold);  // all ones or zero
+    return (b & seed) | (bins & ~seed);
+}
+
+// The largest norm, NaN never winning, and whether every norm is finite and
+// not negative, as in any field level_line_field makes. The maximum of a set
+// does not depend on the order it is taken in, so four running maxima break
+// the dependency chain of a single one.
+struct NormRange {
+    float max;
+    bool plain;
+};
+
+NormRange norm_range(std::span<const Px> field) {
+    float m[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    bool plain[4] = {true, true, true, true};
+    const std::size_t count = field.size();
+    std::size_t i = 0;
+    auto take = [&](std::size_t j, float v) {
+        m[j] = v > m[j] ? v : m[j];
+        plain[j] &= v >= 0.0f && v <= std::numeric_limits<float>::max();  // false for NaN
+    };
+    for (; i + 4 <= count; i += 4)
+        for (std::size_t j = 0; j < 4; ++j) take(j, field[i + j].norm);
+    for (; i < count; ++i) take(0, field[i].norm);
+    NormRange r{m[0], plain[0]};
+    for (std::size_t j = 1; j < 4; ++j) {
+        r.max = m[j] > r.max ? m[j] : r.max;
+        r.plain &= plain[j];
+    }
+    return r;
+}
+
 }  // namespace
 
 std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height) {
-    std::vector<Px> field(width * height);  // the last row and column stay zero
-    if (width < 2 || height < 2) return field;
-    pool::parallel_for(height - 1, [&](std::size_t begin, std::size_t end) {
-        if (!field_detail::field_rows_wide(image, field.data(), width, begin, end))
-            field_detail::field_rows_narrow(image, field.data(), width, begin, end);
-    });
+    std::vector<Px> field(width * height);
+    level_line_field_into(image, width, height, field.data());
     return field;
 }
 
-std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {
-    std::vector<std::uint32_t> seeds;
-    float max_norm = 0.0f;
-    for (const Px& p : field)
-        if (p.norm > max_norm) max_norm = p.norm;  // NaN never wins
-    if (!(max_norm > 0.0f)) return seeds;
+void level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field) {
+    if (width < 2 || height < 2) {
+        std::fill(field, field + width * height, Px{});
+        return;
+    }
+    // One item per row; the storage is not zero-filled, so every record is
+    // written, the zero ones too. The last row has no block below it and the
+    // last column none to its right.
+    pool::parallel_for(height, [&](std::size_t begin, std::size_t end) {
+        const std::size_t blocks_end = std::min(end, height - 1);
+        if (begin < blocks_end && !field_detail::field_rows_wide(image, field, width, begin, blocks_end))
+            field_detail::field_rows_narrow(image, field, width, begin, blocks_end);
+        for (std::size_t y = begin; y < end; ++y) {
+            Px* out = field + y * width;
+            if (y + 1 == height)
+                std::fill(out, out + width, Px{});
+            else
+                out[width - 1] = Px{};
+        }
+    });
+}
 
-    // A counting pass sizes the 1024 bins inside one list, strongest bin
-    // first; a second pass fills them, so each bin keeps ascending indices.
-    constexpr std::size_t bins = 1024;
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {
+    return seeds_by_norm(field, threshold, nullptr);
+}
+
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks) {
+    std::vector<std::uint32_t> seeds;
+    const auto [max_norm, plain] = norm_range(field);
+    auto mark = [&](std::size_t i) {
+        if (marks != nullptr) marks[i] = field[i].norm <= threshold ? 1 : 0;
+    };
+    if (!(max_norm > 0.0f)) {
+        for (std::size_t i = 0; i < field.size(); ++i) mark(i);
+        return seeds;
+    }
+    // A field with other norms than level_line_field makes (hand-made ones)
+    // takes the general bin computation.
+    auto bin_of = [&](const Px& p) -> std::uint32_t {
+        if (plain) return seed_bin(p.norm, max_norm, threshold);
+        return p.norm > threshold ? static_cast<std::uint32_t>(norm_bin(p.norm, max_norm)) : bins;
+    };
+
+    // The seeds in ascending index order with their bins, gathered without a
+    // branch per pixel (a pixel in three or so is a seed, unpredictably). The
+    // scratch is not zero-filled: only the part that is written is read.
+    const std::size_t count = field.size();
+    std::unique_ptr<std::uint32_t[]> found(new std::uint32_t[count]);
+    std::unique_ptr<std::uint16_t[]> found_bin(new std::uint16_t[count]);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t b = bin_of(field[i]);
+        found[n] = static_cast<std::uint32_t>(i);
+        found_bin[n] = static_cast<std::uint16_t>(b);
+        n += static_cast<std::size_t>(b != bins);
+        mark(i);
+    }
+
+    // A counting sort: the 1024 bins inside one list, strongest bin first,
+    // each keeping ascending indices.
     std::array<std::size_t, bins> start{};
-    for (const Px& p : field)
-        if (p.norm > threshold) ++start[norm_bin(p.norm, max_norm)];
+    for (std::size_t j = 0; j < n; ++j) ++start[found_bin[j]];
     std::size_t total = 0;
     for (std::size_t b = bins; b-- > 0;) {
-        std::size_t count = start[b];
+        std::size_t c = start[b];
         start[b] = total;
-        total += count;
+        total += c;
     }
-    seeds.resize(total);
-    std::uint32_t index = 0;
-    for (const Px& p : field) {
-        if (p.norm > threshold) seeds[start[norm_bin(p.norm, max_norm)]++] = index;
-        ++index;
-    }
+    seeds.resize(n);
+    for (std::size_t j = 0; j < n; ++j) seeds[start[found_bin[j]]++] = found[j];
     return seeds;
 }
 

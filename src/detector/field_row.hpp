@@ -8,7 +8,7 @@
 // to a few units in the last place are well inside that band, so every kept
 // record is bit for bit the one the hypot path gives. Every other pixel (a
 // value near a 32-bit rounding boundary, a tiny or huge gradient, NaN,
-// infinity) takes the hypot path itself; flat blocks keep their zero record.
+// infinity) takes the hypot path itself; flat blocks get the zero record.
 //
 // Each translation unit that includes this header gets its own copy of the
 // loop (internal linkage), compiled for that unit's instruction set. Keep it
@@ -89,7 +89,8 @@ inline void field_row(const double* top, const double* bottom, Px* out, std::siz
                 out[x + j] = Px{fn[j], fux[j], fuy[j]};
             else if (!(flat[j / lanes] & bit))
                 out[x + j] = block_record(top, bottom, x + j);
-            // a flat block keeps its zero record
+            else
+                out[x + j] = Px{};  // a flat block has no direction
         }
         x += len;
     }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 #include "detector/detector.hpp"
@@ -27,46 +28,126 @@ std::size_t to_word(double v) {
     return static_cast<std::size_t>(v);
 }
 
+// How many seeds ahead the seed loop fetches marks, and the field around
+// seeds that are still free.
+constexpr std::size_t mark_lead = 48;
+constexpr std::size_t field_lead = 16;
+
+// A cache-line request the compiler may not drop (it does drop plain
+// prefetches whose only use sits behind a test).
+inline void fetch(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+    __builtin_prefetch(p);
+#endif
+}
+
+// Asks for the cache lines that growing a region from pixel i reads first:
+// the marks and records of its 3 × 3 window (both ends of each row, as a row
+// of three records may straddle two lines).
+inline void prefetch_neighbourhood(const Px* field, const std::uint8_t* used, std::size_t i, std::size_t w,
+                                   std::size_t count) {
+    if (i < w + 1 || i + w + 1 >= count) return;  // on the frame: rare, left to the cache
+    for (std::size_t centre : {i - w, i, i + w}) {
+        fetch(used + centre);
+        fetch(field + centre - 1);
+        fetch(field + centre + 1);
+    }
+}
+
 // Maps a double to an integer whose order is IEEE totalOrder.
 std::int64_t total_order_key(double v) {
     auto bits = std::bit_cast<std::int64_t>(v);
     return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
 }
 
-std::vector<Segment> run(const double* image, std::size_t width, std::size_t height, double scale) {
+// Input samples as working values: doubles are read in place; other types
+// are widened once into a buffer of their own, but only when the image is used
+// at its own size (downscaling widens row by row as it reads).
+template <class T>
+class WorkingImage {
+public:
+    explicit WorkingImage(std::span<const T> pixels) : pixels_(pixels) {}
+
+    // Storage that is fully written is not zero-filled first, here and below.
+    std::unique_ptr<double[]> downscaled(std::size_t width, std::size_t height, double scale) const {
+        std::unique_ptr<double[]> out(new double[downscaled_size(width, scale) * downscaled_size(height, scale)]);
+        downscale_into(pixels_.data(), width, height, scale, out.get());
+        return out;
+    }
+
+    const double* full() {
+        if constexpr (std::is_same_v<T, double>) {
+            return pixels_.data();
+        } else {
+            const std::size_t count = pixels_.size();
+            widened_.reset(new double[count]);
+            const T* src = pixels_.data();
+            double* dst = widened_.get();
+            for (std::size_t i = 0; i < count; ++i) dst[i] = working_value(src[i]);
+            return dst;
+        }
+    }
+
+private:
+    std::span<const T> pixels_;
+    std::unique_ptr<double[]> widened_;
+};
+
+template <class T>
+std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t height, double scale) {
     std::vector<Segment> out;
     std::size_t w = width, h = height;
     double inv_scale = 1.0;
-    Image small;
+    std::unique_ptr<double[]> small;
+    const double* image;
     if (scale < 1.0) {
         w = downscaled_size(width, scale);
         h = downscaled_size(height, scale);
         if (w < 3 || h < 3) return out;
-        small = downscale(image, width, height, scale);
-        image = small.pixels.data();
+        small = input.downscaled(width, height, scale);
+        image = small.get();
         inv_scale = 1.0 / scale;
+    } else {
+        image = input.full();
     }
     if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
         throw std::length_error("the working image has 2^32 pixels or more");
 
-    std::vector<Px> field = level_line_field(image, w, h);
-    small = Image{};  // the field is all that is read from here on
+    const std::size_t count = w * h;
+    std::unique_ptr<Px[]> field_records(new Px[count]);
+    level_line_field_into(image, w, h, field_records.get());
+    small.reset();  // the field is all that is read from here on
+    const std::span<const Px> field(field_records.get(), count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
-    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold);
+    // The initial marks come from the same pass over the field as the seeds.
+    std::unique_ptr<std::uint8_t[]> used_marks(new std::uint8_t[count]);
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, used_marks.get());
     if (seeds.empty()) return out;
-
-    std::vector<std::uint8_t> used(field.size());
-    for (std::size_t i = 0; i < field.size(); ++i) used[i] = field[i].norm <= grad_threshold ? 1 : 0;
+    const std::span<std::uint8_t> used(used_marks.get(), count);
 
     std::vector<std::uint32_t> region;
     Rect rect{};
     double angle_slot = 0.0;
-    for (std::uint32_t s : seeds) {
+    // Seeds come strongest first, scattered over the image, so each one's
+    // mark and neighbourhood are usually far from the previous one's. Their
+    // marks are fetched well ahead; the field around a seed that is still free
+    // a little less far ahead, as growing it will read it.
+    const std::size_t n_seeds = seeds.size();
+    for (std::size_t si = 0; si < n_seeds; ++si) {
+        if (si + mark_lead < n_seeds) fetch(&used[seeds[si + mark_lead]]);
+        if (si + field_lead < n_seeds) {
+            const std::uint32_t ahead = seeds[si + field_lead];
+            if (used[ahead] == 0) prefetch_neighbourhood(field.data(), used.data(), ahead, w, count);
+        }
+        const std::uint32_t s = seeds[si];
         if (used[s] != 0) continue;
-        double angle = grow_region(s, field, used, region, angle_tolerance, w, h);
+        // Most regions stay too small to fit; only the others need an angle.
+        const RegionSum sum = grow_region_sum(s, field, used, region, angle_tolerance, w, h);
         if (region.size() < min_size) continue;
-        rect = region_to_rect(region, field, w, angle, start_p);
+        rect = region_to_rect(region, field, w, sum.angle(), start_p);
         if (!refine(region, angle_slot, rect, used, field, min_size, w, h)) continue;
         double log_nfa = improve_rect(rect, field, w, h, grad_threshold, nt);
         if (log_nfa <= 0.0) continue;
@@ -92,18 +173,12 @@ bool checked(std::size_t len, std::size_t width, std::size_t height,
 }
 
 template <class T>
-sample::Result<std::vector<Segment>> detect_widened(std::span<const T> pixels, std::size_t width,
+sample::Result<std::vector<Segment>> detect_samples(std::span<const T> pixels, std::size_t width,
                                                     std::size_t height, double scale) {
     sample::Result<std::vector<Segment>> result;
     if (!checked(pixels.size(), width, height, result)) return result;
-    std::vector<double> image(pixels.size());
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        if constexpr (std::is_same_v<T, std::uint16_t>)
-            image[i] = static_cast<double>(pixels[i]) / 257.0;
-        else
-            image[i] = static_cast<double>(pixels[i]);
-    }
-    result = run(image.data(), width, height, scale);
+    WorkingImage<T> input(pixels);
+    result = run(input, width, height, scale);
     return result;
 }
 
@@ -125,25 +200,22 @@ void sort_longest_first(std::vector<Segment>& segments) {
 
 sample::Result<std::vector<Segment>> detect(std::span<const std::uint8_t> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const std::uint16_t> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const float> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    return detect_widened(pixels, width, height, scale);
+    return detect_samples(pixels, width, height, scale);
 }
 
 sample::Result<std::vector<Segment>> detect(std::span<const double> pixels, std::size_t width,
                                             std::size_t height, double scale) {
-    sample::Result<std::vector<Segment>> result;
-    if (!checked(pixels.size(), width, height, result)) return result;
-    result = run(pixels.data(), width, height, scale);  // read in place, never copied
-    return result;
+    return detect_samples(pixels, width, height, scale);  // read in place, never copied
 }
 
 }  // namespace tessarin::detector

@@ -16,6 +16,14 @@ constexpr double min_density = 0.7;
 constexpr double radius_factor = 0.75;
 constexpr int trials_per_phase = 5;
 
+// 0.5^j for the whole j = 1 to 5 of a phase: exact powers of two, the same
+// values pow gives, without calling it.
+double halvings(double j) {
+    static constexpr double table[trials_per_phase + 1] = {1.0, 0.5, 0.25, 0.125, 0.0625, 0.03125};
+    return j >= 0.0 && j <= trials_per_phase && j == static_cast<int>(j) ? table[static_cast<int>(j)]
+                                                                           : std::pow(0.5, j);
+}
+
 // Pixels per unit of rectangle area, the area taken as at least 1.
 double density(std::size_t count, const Rect& r) {
     const double len = std::hypot(r.x2 - r.x1, r.y2 - r.y1);
@@ -24,18 +32,47 @@ double density(std::size_t count, const Rect& r) {
 
 bool dense_enough(std::size_t count, const Rect& r) { return density(count, r) >= min_density; }
 
-// Distance between two pixels, from their integer coordinate differences.
+// Distance between a pixel and the seed, hypot of the integer coordinate
+// differences, as far as comparisons with a radius go. The square of the
+// distance is an exact integer, so its square root is the correctly rounded
+// distance, within a few units in the last place of hypot's value: a radius
+// farther than 2^-44 relative from it is on the same side of both, and only a
+// closer one asks hypot itself.
 struct PixelDistance {
-    std::size_t width;
+    PixelGrid grid;
     std::int64_t sx, sy;
 
-    PixelDistance(std::uint32_t seed, std::size_t width)
-        : width(width), sx(static_cast<std::int64_t>(seed % width)), sy(static_cast<std::int64_t>(seed / width)) {}
-
-    double operator()(std::uint32_t i) const {
-        const auto x = static_cast<std::int64_t>(i % width), y = static_cast<std::int64_t>(i / width);
-        return std::hypot(static_cast<double>(x - sx), static_cast<double>(y - sy));
+    PixelDistance(std::uint32_t seed, std::size_t width) : grid(width) {
+        const auto [x, y] = grid.xy(seed);
+        sx = static_cast<std::int64_t>(x);
+        sy = static_cast<std::int64_t>(y);
     }
+
+    double exact(std::int64_t dx, std::int64_t dy) const {
+        return std::hypot(static_cast<double>(dx), static_cast<double>(dy));
+    }
+
+    // -1, 0 or +1 as the distance of pixel i is below, equal to or above r
+    // (0 also when either is NaN, which answers false to both tests below).
+    int compare(std::uint32_t i, double r) const {
+        const auto [x, y] = grid.xy(i);
+        const std::int64_t dx = static_cast<std::int64_t>(x) - sx, dy = static_cast<std::int64_t>(y) - sy;
+        double d;
+        const std::int64_t limit = std::int64_t{1} << 25;  // squares stay below 2^52
+        if (dx > -limit && dx < limit && dy > -limit && dy < limit) {
+            const double s = std::sqrt(static_cast<double>(dx * dx + dy * dy));
+            const double margin = s * 0x1p-44;
+            if (s < r - margin) return -1;
+            if (s > r + margin) return 1;
+            d = exact(dx, dy);
+        } else {
+            d = exact(dx, dy);
+        }
+        return d < r ? -1 : d > r ? 1 : 0;
+    }
+
+    bool closer_than(std::uint32_t i, double r) const { return compare(i, r) < 0; }
+    bool farther_than(std::uint32_t i, double r) const { return compare(i, r) > 0; }
 };
 
 double direction_of(const Px& px) {
@@ -50,7 +87,7 @@ double tolerance_near_seed(std::span<const std::uint32_t> region, std::span<cons
     const double seed_angle = direction_of(field[region[0]]);
     double sum = 0.0, sum_sq = 0.0, count = 0.0;
     for (std::uint32_t i : region) {
-        if (!(dist(i) < r.width)) continue;
+        if (!dist.closer_than(i, r.width)) continue;
         double e = direction_of(field[i]) - seed_angle;
         while (e <= -pi) e += two_pi;
         while (e > pi) e -= two_pi;
@@ -68,7 +105,7 @@ void drop_beyond(std::vector<std::uint32_t>& region, std::span<std::uint8_t> use
                  double radius) {
     std::size_t k = 0;
     while (k < region.size()) {
-        if (dist(region[k]) > radius) {
+        if (dist.farther_than(region[k], radius)) {
             used[region[k]] = 0;
             region[k] = region.back();
             region.pop_back();
@@ -109,7 +146,7 @@ struct Search {
     void finer_precision() {
         const double p0 = rect.p;
         phase([p0](double j, Rect& t) {
-            t.p = p0 * std::pow(0.5, j);
+            t.p = p0 * halvings(j);
             t.prec = pi * t.p;
             return true;
         });

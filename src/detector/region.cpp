@@ -10,12 +10,33 @@ constexpr double pi = 3.141592653589793;
 constexpr double two_pi = 6.283185307179586;
 constexpr double pi_over_8 = 0.39269908169872414;
 
-// The running state of a growing region: the sum of its unit vectors and the
-// least dot product a newcomer needs, |S| cos(tolerance).
+// The running state of a growing region: the sum S of its unit vectors and the
+// least dot product a newcomer needs, T = hypot(Sx, Sy) * cos(tolerance).
+//
+// After each pixel taken, T is first only estimated, from sqrt(Sx² + Sy²),
+// which is several times cheaper than hypot. The estimate and the hypot value
+// are within a few units in the last place of each other (S is a sum of unit
+// vectors: no overflow, and no underflow, its non-zero components being at
+// least 2^-149), so a dot product farther than 2^-44 relative from the
+// estimate is on the same side of both; only one closer than that makes T be
+// computed exactly. The decisions, and so the region, are those of T itself.
 struct Growth {
     double sx, sy;
-    double threshold;
     double cos_tol;
+    double threshold;  // T, or its estimate while `exact` is false
+    bool exact;
+
+    // Whether T > d, the rejection test.
+    bool below_threshold(double d) {
+        if (!exact) {
+            const double margin = std::fabs(threshold) * 0x1p-44 + 0x1p-1000;
+            if (d < threshold - margin) return true;
+            if (d > threshold + margin) return false;
+            threshold = std::hypot(sx, sy) * cos_tol;
+            exact = true;
+        }
+        return threshold > d;
+    }
 
     // Takes pixel n into the region when its direction is within the
     // tolerance of the region's current direction.
@@ -24,34 +45,50 @@ struct Growth {
         if (used[n] != 0) return false;
         double vx = field[n].ux, vy = field[n].uy;
         double d = sx * vx + sy * vy;
-        if (threshold > d) return false;  // may still join later from another pixel
+        if (below_threshold(d)) return false;  // may still join later from another pixel
         used[n] = 1;
         region.push_back(static_cast<std::uint32_t>(n));
         sx += vx;
         sy += vy;
-        threshold = std::hypot(sx, sy) * cos_tol;
+        threshold = std::sqrt(sx * sx + sy * sy) * cos_tol;
+        exact = false;
         return true;
     }
 };
 
+// cos(pi / 8), the tolerance of every first growth, computed once.
+double cos_of(double tolerance) {
+    static const double cos_pi_over_8 = std::cos(pi_over_8);
+    return tolerance == pi_over_8 ? cos_pi_over_8 : std::cos(tolerance);
+}
+
 }  // namespace
+
+double RegionSum::angle() const { return std::atan2(sy, sx); }
 
 double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
                    std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
                    std::size_t height) {
+    return grow_region_sum(seed, field, used, region, tolerance, width, height).angle();
+}
+
+RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
+                          std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
+                          std::size_t height) {
     region.clear();
     region.push_back(seed);
     used[seed] = 1;
-    const double c = std::cos(tolerance);
+    const double c = cos_of(tolerance);
     // The seed's vector counts as unit length, so the first threshold is c.
-    Growth g{field[seed].ux, field[seed].uy, c, c};
+    Growth g{field[seed].ux, field[seed].uy, c, c, true};
 
+    const PixelGrid grid(width);
     // Breadth-first: the list grows while it is walked. The neighbours of a
     // pixel are visited row by row, left to right; S and the threshold change
     // with every pixel taken, so this order decides the region.
     for (std::size_t i = 0; i < region.size(); ++i) {
-        const std::size_t q = region[i];
-        const std::size_t x = q % width, y = q / width;
+        const std::uint32_t q = region[i];
+        const auto [x, y] = grid.xy(q);
         if (x >= 1 && y >= 1 && x + 1 < width && y + 1 < height) {
             const std::size_t up = q - width, down = q + width;
             g.offer(up - 1, field, used, region);
@@ -71,18 +108,20 @@ double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std:
         for (std::size_t ny = y0; ny <= y1; ++ny)
             for (std::size_t nx = x0; nx <= x1; ++nx) g.offer(ny * width + nx, field, used, region);
     }
-    return std::atan2(g.sy, g.sx);
+    return RegionSum{g.sx, g.sy};
 }
 
 Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,
                     std::size_t width, double angle, double p) {
+    const PixelGrid grid(width);
     // Weighted centroid, the gradient norms as weights.
     double sum_w = 0.0, sum_wx = 0.0, sum_wy = 0.0;
     for (std::uint32_t i : region) {
         double w = field[i].norm;
+        const auto [x, y] = grid.xy(i);
         sum_w += w;
-        sum_wx += w * static_cast<double>(i % width);
-        sum_wy += w * static_cast<double>(i / width);
+        sum_wx += w * static_cast<double>(x);
+        sum_wy += w * static_cast<double>(y);
     }
     const double cx = sum_wx / sum_w, cy = sum_wy / sum_w;
 
@@ -92,8 +131,9 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     double a = 0.0, b = 0.0, m = 0.0;
     for (std::uint32_t i : region) {
         double w = field[i].norm;
-        double ddx = static_cast<double>(i % width) - cx;
-        double ddy = static_cast<double>(i / width) - cy;
+        const auto [x, y] = grid.xy(i);
+        double ddx = static_cast<double>(x) - cx;
+        double ddy = static_cast<double>(y) - cy;
         a = a + w * (ddy * ddy);
         b = b + w * (ddx * ddx);
         m = m - (w * ddx) * ddy;
@@ -119,8 +159,9 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     // Extents along and across the axis through the centroid.
     double l_min = 0.0, l_max = 0.0, w_min = 0.0, w_max = 0.0;
     for (std::uint32_t i : region) {
-        double ddx = static_cast<double>(i % width) - cx;
-        double ddy = static_cast<double>(i / width) - cy;
+        const auto [x, y] = grid.xy(i);
+        double ddx = static_cast<double>(x) - cx;
+        double ddy = static_cast<double>(y) - cy;
         double l = ddx * dx + ddy * dy;
         double t = ddy * dx - ddx * dy;
         if (l < l_min) l_min = l;

@@ -1,6 +1,7 @@
 // Records shared by the stages of the segment detector.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tessarin::detector {
@@ -29,6 +30,34 @@ struct Segment {
     double width;
     double precision;
     double log_nfa;
+};
+
+// Column and row of a pixel index in an image `width` pixels wide. Indices
+// are 32-bit; for a width that fits 32 bits too, the division is a multiply
+// by M = floor((2^64 - 1) / width) + 1 and a shift by 64, which gives
+// floor(i / width) exactly for every 32-bit i and width >= 2 (M is 2^64 /
+// width rounded up, and its error times i stays below 2^64 / width). Width 1
+// and wider images divide plainly.
+struct PixelXY {
+    std::size_t x, y;
+};
+
+class PixelGrid {
+public:
+    explicit PixelGrid(std::size_t width)
+        : width_(width), magic_(width >= 2 && width <= UINT32_MAX ? UINT64_MAX / width + 1 : 0) {}
+
+    PixelXY xy(std::uint32_t i) const {
+        if (magic_ != 0) {
+            const auto y = static_cast<std::size_t>((static_cast<unsigned __int128>(magic_) * i) >> 64);
+            return {i - y * width_, y};
+        }
+        return {i % width_, i / width_};
+    }
+
+private:
+    std::size_t width_;
+    std::uint64_t magic_;
 };
 
 // 5.226252 as a 32-bit float, compared in 32-bit float arithmetic.
