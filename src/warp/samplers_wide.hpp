@@ -31,10 +31,11 @@ inline bool has_avx2() {
     return yes;
 }
 
-// Bytes a lane's tap-row load reads beyond the two pixels it needs: RGB rows
-// are read with whole 8- or 16-byte loads. Single-channel taps are read exactly.
+// Bytes a lane's bilinear tap-row load reads beyond the two pixels it needs:
+// RGB rows of 6 samples are read with one 8- or 16-byte load (lanes_of).
+// Single-channel taps are read exactly.
 template <class T, int N>
-inline constexpr std::size_t over_read = N == 1 ? 0 : 16 / sizeof(T) == 16 ? 2 : 4;
+inline constexpr std::size_t over_read = N == 1 ? 0 : sizeof(T) == 1 ? 2 : 4;
 
 template <class U>
 inline U load_word(const void* p) {
@@ -50,6 +51,63 @@ inline U load_word(const void* p) {
     const __m128i mask = _mm_setr_epi8(m, z, z, z, static_cast<char>(m + 4), z, z, z, static_cast<char>(m + 8), z,
                                        z, z, static_cast<char>(m + 12), z, z, z);
     return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
+}
+
+// The four bytes of 32-bit group `g` of `v`, zero-extended to four lanes.
+[[gnu::target("avx2")]] inline __m256d group_lanes(__m128i v, int g) {
+    const char b = static_cast<char>(4 * g), z = -1;
+    const __m128i mask = _mm_setr_epi8(b, z, z, z, static_cast<char>(b + 1), z, z, z, static_cast<char>(b + 2), z,
+                                       z, z, static_cast<char>(b + 3), z, z, z);
+    return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
+}
+
+// Element e < E of the runs of E samples at at[0..3], as doubles, four lanes:
+// out[e] holds the e-th sample of each lane's run. Every load stays inside its
+// run except when E is 6: that run is read with one 8- or 16-byte load.
+template <class T, int E>
+[[gnu::target("avx2")]] inline void lanes_of(const T* const* at, __m256d* out) {
+    static_assert(E == 6 || E == 18);
+    constexpr int per_load = 16 / sizeof(T);  // elements of a 16-byte load
+    __m128i v[4];
+    int e = 0;
+    // Whole 16-byte loads (E = 6 reads its 6 elements with one 8- or 16-byte load).
+    for (; e < E; e += per_load) {
+        const int n = E - e < per_load ? E - e : per_load;  // elements used
+        if (E == 18 && n < per_load) break;
+        for (int l = 0; l < 4; ++l) {
+            const T* p = at[l] + e;
+            v[l] = sizeof(T) == 1 && E == 6 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))
+                                            : _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        }
+        if constexpr (sizeof(T) == 1) {
+            const __m128i ab_lo = _mm_unpacklo_epi8(v[0], v[1]), cd_lo = _mm_unpacklo_epi8(v[2], v[3]);
+            const __m128i ab_hi = _mm_unpackhi_epi8(v[0], v[1]), cd_hi = _mm_unpackhi_epi8(v[2], v[3]);
+            const __m128i q[4] = {_mm_unpacklo_epi16(ab_lo, cd_lo), _mm_unpackhi_epi16(ab_lo, cd_lo),
+                                  _mm_unpacklo_epi16(ab_hi, cd_hi), _mm_unpackhi_epi16(ab_hi, cd_hi)};
+            for (int i = 0; i < n; ++i) out[e + i] = group_lanes(q[i / 4], i % 4);
+        } else {
+            const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
+            const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
+            const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
+                                  _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
+            for (int i = 0; i < n; ++i)
+                out[e + i] = _mm256_cvtepi32_pd(
+                    _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2])));
+        }
+    }
+    if constexpr (E == 18) {
+        // The last two elements, read exactly: 2 or 4 bytes per lane.
+        using Pair = std::conditional_t<sizeof(T) == 1, std::uint16_t, std::uint32_t>;
+        auto pair = [&](int l) { return static_cast<int>(load_word<Pair>(at[l] + 16)); };
+        const __m128i g = _mm_setr_epi32(pair(0), pair(1), pair(2), pair(3));
+        if constexpr (sizeof(T) == 1) {
+            out[16] = byte_lanes(g, 0);
+            out[17] = byte_lanes(g, 1);
+        } else {
+            out[16] = _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF)));
+            out[17] = _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16));
+        }
+    }
 }
 
 // The samples of the 2 x 2 taps of four pixels, as doubles, one pixel per
@@ -85,42 +143,12 @@ template <class T, int N>
         p[0][1] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_unpackhi_epi64(ab, ab)));
         p[1][0] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(cd));
         p[1][1] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_unpackhi_epi64(cd, cd)));
-    } else if constexpr (sizeof(T) == 1) {
-        // Each lane's tap row is 6 bytes (x0's RGB, x1's RGB), read as 8.
-        for (int r = 0; r < 2; ++r) {
-            const std::size_t o = r * stride;
-            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[0] + o));
-            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[1] + o));
-            const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[2] + o));
-            const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at[3] + o));
-            const __m128i ab = _mm_unpacklo_epi8(a, b), cd = _mm_unpacklo_epi8(c, d);
-            const __m128i lo = _mm_unpacklo_epi16(ab, cd);  // bytes 0..3, four lanes each
-            const __m128i hi = _mm_unpackhi_epi16(ab, cd);  // bytes 4..7
-            p[r][0] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(lo));
-            p[r][1] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(lo, 4)));
-            p[r][2] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(lo, 8)));
-            p[r][3] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(lo, 12)));
-            p[r][4] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(hi));
-            p[r][5] = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_srli_si128(hi, 4)));
-        }
     } else {
-        // Each lane's tap row is 6 16-bit samples, read as 8.
+        // Each lane's tap row is x0's then x1's samples, 6 in all.
         for (int r = 0; r < 2; ++r) {
             const std::size_t o = r * stride;
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[0] + o));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[1] + o));
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[2] + o));
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[3] + o));
-            const __m128i ab_lo = _mm_unpacklo_epi16(a, b), cd_lo = _mm_unpacklo_epi16(c, d);
-            const __m128i ab_hi = _mm_unpackhi_epi16(a, b), cd_hi = _mm_unpackhi_epi16(c, d);
-            const __m128i s01 = _mm_unpacklo_epi32(ab_lo, cd_lo);  // samples 0, 1 of the four lanes
-            const __m128i s23 = _mm_unpackhi_epi32(ab_lo, cd_lo);
-            const __m128i s45 = _mm_unpacklo_epi32(ab_hi, cd_hi);
-            const __m128i s[3] = {s01, s23, s45};
-            for (int q = 0; q < 3; ++q) {
-                p[r][2 * q] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(s[q]));
-                p[r][2 * q + 1] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_unpackhi_epi64(s[q], s[q])));
-            }
+            const T* row[4] = {at[0] + o, at[1] + o, at[2] + o, at[3] + o};
+            lanes_of<T, 6>(row, p[r]);
         }
     }
 }
@@ -198,6 +226,17 @@ template <class T, int N>
     store_pixels4<T, N>(ch, out);
 }
 
+// Whether the four positions at xs, ys all satisfy lo <= x < x_end and
+// lo <= y < y_end; a NaN coordinate never does.
+[[gnu::target("avx2")]] inline bool all_within(const double* xs, const double* ys, double lo, double x_end,
+                                               double y_end) {
+    const __m256d x = _mm256_loadu_pd(xs), y = _mm256_loadu_pd(ys), l = _mm256_set1_pd(lo);
+    const __m256d m = _mm256_and_pd(
+        _mm256_and_pd(_mm256_cmp_pd(x, l, _CMP_GE_OQ), _mm256_cmp_pd(x, _mm256_set1_pd(x_end), _CMP_LT_OQ)),
+        _mm256_and_pd(_mm256_cmp_pd(y, l, _CMP_GE_OQ), _mm256_cmp_pd(y, _mm256_set1_pd(y_end), _CMP_LT_OQ)));
+    return _mm256_movemask_pd(m) == 0xF;
+}
+
 template <class T, int N>
 [[gnu::target("avx2")]] void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, const double* xs,
                                                const double* ys, std::size_t count, T* out) {
@@ -205,24 +244,135 @@ template <class T, int N>
     // or is NaN, and its loads stay inside the buffer: RGB loads read a few
     // elements past the second tap, so their last tap row is never the image's
     // last row. Everything else goes through the per-pixel sampler.
-    const __m256d x_end = _mm256_set1_pd(static_cast<double>(width) - 1.0);
-    const __m256d y_end = _mm256_set1_pd(static_cast<double>(height) - (over_read<T, N> > 0 ? 2.0 : 1.0));
-    const __m256d zero = _mm256_setzero_pd();
+    const double x_end = static_cast<double>(width) - 1.0;
+    const double y_end = static_cast<double>(height) - (over_read<T, N> > 0 ? 2.0 : 1.0);
     const std::size_t stride = width * N;
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
-        const __m256d x = _mm256_loadu_pd(xs + i);
-        const __m256d y = _mm256_loadu_pd(ys + i);
-        const __m256d inside = _mm256_and_pd(
-            _mm256_and_pd(_mm256_cmp_pd(x, zero, _CMP_GE_OQ), _mm256_cmp_pd(x, x_end, _CMP_LT_OQ)),
-            _mm256_and_pd(_mm256_cmp_pd(y, zero, _CMP_GE_OQ), _mm256_cmp_pd(y, y_end, _CMP_LT_OQ)));
-        if (_mm256_movemask_pd(inside) == 0xF) {
-            bilinear4<T, N>(src, stride, x, y, out + i * N);
+        if (all_within(xs + i, ys + i, 0.0, x_end, y_end)) {
+            bilinear4<T, N>(src, stride, _mm256_loadu_pd(xs + i), _mm256_loadu_pd(ys + i), out + i * N);
         } else {
             for (std::size_t l = i; l < i + 4; ++l) sample_bilinear<T, N>(src, width, height, xs[l], ys[l], out + l * N);
         }
     }
     for (; i < count; ++i) sample_bilinear<T, N>(src, width, height, xs[i], ys[i], out + i * N);
+}
+
+// The six table entries of four rows, transposed: w[k] holds entry k of each
+// lane's row.
+[[gnu::target("avx2")]] inline void weights4(const double* const* row, __m256d* w) {
+    const __m256d a = _mm256_loadu_pd(row[0]), b = _mm256_loadu_pd(row[1]);
+    const __m256d c = _mm256_loadu_pd(row[2]), d = _mm256_loadu_pd(row[3]);
+    const __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);  // a0 b0 a2 b2 | a1 b1 a3 b3
+    const __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+    w[0] = _mm256_permute2f128_pd(ab0, cd0, 0x20);
+    w[1] = _mm256_permute2f128_pd(ab1, cd1, 0x20);
+    w[2] = _mm256_permute2f128_pd(ab0, cd0, 0x31);
+    w[3] = _mm256_permute2f128_pd(ab1, cd1, 0x31);
+    const __m128d a45 = _mm_loadu_pd(row[0] + 4), b45 = _mm_loadu_pd(row[1] + 4);
+    const __m128d c45 = _mm_loadu_pd(row[2] + 4), d45 = _mm_loadu_pd(row[3] + 4);
+    w[4] = _mm256_set_m128d(_mm_unpacklo_pd(c45, d45), _mm_unpacklo_pd(a45, b45));
+    w[5] = _mm256_set_m128d(_mm_unpackhi_pd(c45, d45), _mm_unpackhi_pd(a45, b45));
+}
+
+// Table rows of four fractions in [0, 1): table_row's rounding, lane by lane
+// (the scaling, truncation and remainder are exact).
+[[gnu::target("avx2")]] inline __m128i table_rows4(__m256d fraction) {
+    const __m256d f = _mm256_mul_pd(fraction, _mm256_set1_pd(1024.0));
+    const __m256d whole = _mm256_cvtepi32_pd(_mm256_cvttpd_epi32(f));
+    const __m256d up = _mm256_and_pd(_mm256_cmp_pd(_mm256_sub_pd(f, whole), _mm256_set1_pd(0.5), _CMP_GE_OQ),
+                                     _mm256_set1_pd(1.0));
+    return _mm256_cvttpd_epi32(_mm256_add_pd(whole, up));
+}
+
+// G groups of four Lanczos-3 samples whose positions all satisfy
+// 2 <= x < width - 3 and 2 <= y < height - 3 (no tap clamped, no NaN). Each
+// lane adds its 36 terms per channel in the order of sample_lanczos3; the G
+// groups run side by side only to overlap their chains of additions.
+template <class T, int N, int G>
+[[gnu::target("avx2")]] inline void lanczos3_4(const T* src, std::size_t stride, const double* table,
+                                               const double* xs, const double* ys, T* out) {
+    __m256d wx[G][6], wy[G][6], acc[G][N];
+    const T* base[G][4];
+    for (int g = 0; g < G; ++g) {
+        const __m256d x = _mm256_loadu_pd(xs + 4 * g), y = _mm256_loadu_pd(ys + 4 * g);
+        const __m128i ix = _mm256_cvttpd_epi32(x), iy = _mm256_cvttpd_epi32(y);
+        const __m128i rx = table_rows4(_mm256_sub_pd(x, _mm256_cvtepi32_pd(ix)));
+        const __m128i ry = table_rows4(_mm256_sub_pd(y, _mm256_cvtepi32_pd(iy)));
+        const __m128i two = _mm_set1_epi32(2), six = _mm_set1_epi32(6);
+        __m128i col = _mm_sub_epi32(ix, two);
+        if constexpr (N == 3) col = _mm_add_epi32(_mm_add_epi32(col, col), col);
+        const __m128i off =
+            _mm_add_epi32(_mm_mullo_epi32(_mm_sub_epi32(iy, two), _mm_set1_epi32(static_cast<int>(stride))), col);
+        alignas(16) std::int32_t o[4], tx[4], ty[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(o), off);
+        _mm_store_si128(reinterpret_cast<__m128i*>(tx), _mm_mullo_epi32(rx, six));
+        _mm_store_si128(reinterpret_cast<__m128i*>(ty), _mm_mullo_epi32(ry, six));
+        const double* rows_x[4] = {table + tx[0], table + tx[1], table + tx[2], table + tx[3]};
+        const double* rows_y[4] = {table + ty[0], table + ty[1], table + ty[2], table + ty[3]};
+        weights4(rows_x, wx[g]);
+        weights4(rows_y, wy[g]);
+        for (int l = 0; l < 4; ++l) base[g][l] = src + o[l];
+        for (int c = 0; c < N; ++c) acc[g][c] = _mm256_setzero_pd();
+    }
+    for (int j = 0; j < 6; ++j)
+        for (int g = 0; g < G; ++g) {
+            const T* at[4] = {base[g][0] + j * stride, base[g][1] + j * stride, base[g][2] + j * stride,
+                              base[g][3] + j * stride};
+            __m256d p[6 * N];
+            lanes_of<T, 6 * N>(at, p);
+            for (int k = 0; k < 6; ++k) {
+                const __m256d w = _mm256_mul_pd(wx[g][k], wy[g][j]);
+                for (int c = 0; c < N; ++c) acc[g][c] = _mm256_add_pd(acc[g][c], _mm256_mul_pd(p[k * N + c], w));
+            }
+        }
+    for (int g = 0; g < G; ++g) {
+        __m128i ch[N];
+        for (int c = 0; c < N; ++c) ch[c] = to_samples4<T>(acc[g][c]);
+        store_pixels4<T, N>(ch, out + 4 * g * N);
+    }
+}
+
+template <class T, int N>
+[[gnu::target("avx2")]] void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height,
+                                               const Lanczos3Table& table, const double* xs, const double* ys,
+                                               std::size_t count, T* out) {
+    // Interior groups only, as in bilinear_run_avx2; single-channel rows are
+    // read with whole loads a little past their sixth tap, so their last tap
+    // row is never the image's last row.
+    constexpr int G = N == 1 ? 2 : 1;
+    const double lo = 2.0;
+    const double x_end = static_cast<double>(width) - 3.0;
+    const double y_end = static_cast<double>(height) - (N == 1 ? 4.0 : 3.0);
+    const std::size_t stride = width * N;
+    auto inside = [&](std::size_t i) { return all_within(xs + i, ys + i, lo, x_end, y_end); };
+    auto one_by_one = [&](std::size_t i, std::size_t n) {
+        sample_lanczos3_interleaved<T, N>(src, width, height, table, xs + i, ys + i, n, out + i * N);
+    };
+    const double* t = table[0].data();
+    std::size_t i = 0;
+    for (; i + 4 * G <= count; i += 4 * G) {
+        bool all = true;
+        for (int g = 0; g < G; ++g) all = all && inside(i + 4 * g);
+        if (all) {
+            lanczos3_4<T, N, G>(src, stride, t, xs + i, ys + i, out + i * N);
+            continue;
+        }
+        for (int g = 0; g < G; ++g) {
+            const std::size_t k = i + 4 * g;
+            if (inside(k))
+                lanczos3_4<T, N, 1>(src, stride, t, xs + k, ys + k, out + k * N);
+            else
+                one_by_one(k, 4);
+        }
+    }
+    for (; i + 4 <= count; i += 4) {
+        if (inside(i))
+            lanczos3_4<T, N, 1>(src, stride, t, xs + i, ys + i, out + i * N);
+        else
+            one_by_one(i, 4);
+    }
+    one_by_one(i, count - i);
 }
 
 // The four-lane kernel computes element offsets in 32-bit lanes.
@@ -236,6 +386,19 @@ inline bool fits_wide_kernel(std::size_t width, std::size_t height) {
 #endif
 
 }  // namespace detail
+
+// sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count.
+template <class T, int N>
+inline void sample_lanczos3_run(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
+                                 const double* xs, const double* ys, std::size_t count, T* out) {
+#if defined(TESSARIN_WARP_AVX2)
+    if (detail::has_avx2() && detail::fits_wide_kernel<T, N>(width, height)) {
+        detail::lanczos3_run_avx2<T, N>(src, width, height, table, xs, ys, count, out);
+        return;
+    }
+#endif
+    sample_lanczos3_interleaved<T, N>(src, width, height, table, xs, ys, count, out);
+}
 
 // sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count.
 template <class T, int N>

@@ -362,8 +362,13 @@ TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
         std::uniform_real_distribution<double> px(-0.7, w - 0.3), py(-0.7, h - 0.3);
         std::uniform_int_distribution<int> pick(0, 15);
         const double r = w - 0.5, b = h - 0.5, lx = w - 1.0, ly = h - 1.0;
-        const double xs_special[] = {-0.5, -0.25, -0.0, 0.0, lx, std::nextafter(lx, 0.0), lx - 0.5, r, nan, inf, -inf, r + 1e-9};
-        const double ys_special[] = {-0.5, -0.0, 0.0, ly, std::nextafter(ly, 0.0), ly - 1.0, ly - 0.5, b, nan, 1e300};
+        // The bounds of the clamp-free taps of both filters, on either side.
+        const double xs_special[] = {-0.5, -0.25, -0.0, 0.0, lx, std::nextafter(lx, 0.0), lx - 0.5, r, nan, inf,
+                                     -inf, r + 1e-9, 2.0, std::nextafter(2.0, 0.0), lx - 2.0,
+                                     std::nextafter(lx - 2.0, 0.0)};
+        const double ys_special[] = {-0.5, -0.0, 0.0, ly, std::nextafter(ly, 0.0), ly - 1.0, ly - 0.5, b, nan, 1e300,
+                                     2.0, std::nextafter(2.0, 0.0), ly - 2.0, std::nextafter(ly - 2.0, 0.0), ly - 3.0,
+                                     std::nextafter(ly - 3.0, 0.0)};
         std::vector<double> xs, ys;
         for (int i = 0; i < 3000; ++i) {
             // Mostly positions the wide kernels take, with special ones mixed in.
