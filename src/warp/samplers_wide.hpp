@@ -61,19 +61,19 @@ inline U load_word(const void* p) {
     return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
 }
 
-// Element e < E of the runs of E samples at at[0..3], as doubles, four lanes:
-// out[e] holds the e-th sample of each lane's run. Every load stays inside its
-// run except when E is 6: that run is read with one 8- or 16-byte load.
-template <class T, int E>
-[[gnu::target("avx2")]] inline void lanes_of(const T* const* at, __m256d* out) {
+// Element e < E of the runs of E samples at at[0..3], as doubles, four lanes,
+// handed to sink(e, lanes) in the order of e: the lanes hold the e-th sample
+// of each lane's run. Every load stays inside its run except when E is 6:
+// that run is read with one 8- or 16-byte load.
+template <class T, int E, class Sink>
+[[gnu::target("avx2")]] inline void lanes_of(const T* const* at, Sink& sink) {
     static_assert(E == 6 || E == 18);
     constexpr int per_load = 16 / sizeof(T);  // elements of a 16-byte load
+    constexpr int whole = E == 6 ? 6 : E - E % per_load;  // elements from whole loads
     __m128i v[4];
-    int e = 0;
-    // Whole 16-byte loads (E = 6 reads its 6 elements with one 8- or 16-byte load).
-    for (; e < E; e += per_load) {
-        const int n = E - e < per_load ? E - e : per_load;  // elements used
-        if (E == 18 && n < per_load) break;
+#pragma GCC unroll 4
+    for (int e = 0; e < whole; e += per_load) {
+        constexpr int used = whole < per_load ? whole : per_load;
         for (int l = 0; l < 4; ++l) {
             const T* p = at[l] + e;
             v[l] = sizeof(T) == 1 && E == 6 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))
@@ -84,15 +84,17 @@ template <class T, int E>
             const __m128i ab_hi = _mm_unpackhi_epi8(v[0], v[1]), cd_hi = _mm_unpackhi_epi8(v[2], v[3]);
             const __m128i q[4] = {_mm_unpacklo_epi16(ab_lo, cd_lo), _mm_unpackhi_epi16(ab_lo, cd_lo),
                                   _mm_unpacklo_epi16(ab_hi, cd_hi), _mm_unpackhi_epi16(ab_hi, cd_hi)};
-            for (int i = 0; i < n; ++i) out[e + i] = group_lanes(q[i / 4], i % 4);
+#pragma GCC unroll 16
+            for (int i = 0; i < used; ++i) sink(e + i, group_lanes(q[i / 4], i % 4));
         } else {
             const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
             const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
             const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
                                   _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
-            for (int i = 0; i < n; ++i)
-                out[e + i] = _mm256_cvtepi32_pd(
-                    _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2])));
+#pragma GCC unroll 8
+            for (int i = 0; i < used; ++i)
+                sink(e + i, _mm256_cvtepi32_pd(
+                                _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2]))));
         }
     }
     if constexpr (E == 18) {
@@ -101,14 +103,20 @@ template <class T, int E>
         auto pair = [&](int l) { return static_cast<int>(load_word<Pair>(at[l] + 16)); };
         const __m128i g = _mm_setr_epi32(pair(0), pair(1), pair(2), pair(3));
         if constexpr (sizeof(T) == 1) {
-            out[16] = byte_lanes(g, 0);
-            out[17] = byte_lanes(g, 1);
+            sink(16, byte_lanes(g, 0));
+            sink(17, byte_lanes(g, 1));
         } else {
-            out[16] = _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF)));
-            out[17] = _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16));
+            sink(16, _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF))));
+            sink(17, _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16)));
         }
     }
 }
+
+// A sink of lanes_of that keeps every element.
+struct KeepLanes {
+    __m256d* out;
+    [[gnu::target("avx2"), gnu::always_inline]] void operator()(int e, __m256d lanes) { out[e] = lanes; }
+};
 
 // The samples of the 2 x 2 taps of four pixels, as doubles, one pixel per
 // lane: p[r][k * N + c] is channel c of tap column k (0: x0, 1: x0 + 1) in tap
@@ -148,7 +156,8 @@ template <class T, int N>
         for (int r = 0; r < 2; ++r) {
             const std::size_t o = r * stride;
             const T* row[4] = {at[0] + o, at[1] + o, at[2] + o, at[3] + o};
-            lanes_of<T, 6>(row, p[r]);
+            KeepLanes keep{p[r]};
+            lanes_of<T, 6>(row, keep);
         }
     }
 }
@@ -285,6 +294,22 @@ template <class T, int N>
     return _mm256_cvttpd_epi32(_mm256_add_pd(whole, up));
 }
 
+// A sink of lanes_of that adds the terms of one tap row to the accumulators:
+// sample e is channel e % N of tap e / N, weighed by wx[tap] * wy, the weight
+// product formed once per tap.
+template <int N>
+struct Lanczos3Terms {
+    __m256d* acc;
+    const __m256d* wx;
+    __m256d wy;
+    __m256d weight;
+    [[gnu::target("avx2"), gnu::always_inline]] void operator()(int e, __m256d samples) {
+        const int c = e % N;
+        if (c == 0) weight = _mm256_mul_pd(wx[e / N], wy);
+        acc[c] = _mm256_add_pd(acc[c], _mm256_mul_pd(samples, weight));
+    }
+};
+
 // G groups of four Lanczos-3 samples whose positions all satisfy
 // 2 <= x < width - 3 and 2 <= y < height - 3 (no tap clamped, no NaN). Each
 // lane adds its 36 terms per channel in the order of sample_lanczos3; the G
@@ -319,12 +344,8 @@ template <class T, int N, int G>
         for (int g = 0; g < G; ++g) {
             const T* at[4] = {base[g][0] + j * stride, base[g][1] + j * stride, base[g][2] + j * stride,
                               base[g][3] + j * stride};
-            __m256d p[6 * N];
-            lanes_of<T, 6 * N>(at, p);
-            for (int k = 0; k < 6; ++k) {
-                const __m256d w = _mm256_mul_pd(wx[g][k], wy[g][j]);
-                for (int c = 0; c < N; ++c) acc[g][c] = _mm256_add_pd(acc[g][c], _mm256_mul_pd(p[k * N + c], w));
-            }
+            Lanczos3Terms<N> terms{acc[g], wx[g], wy[g][j], _mm256_setzero_pd()};
+            lanes_of<T, 6 * N>(at, terms);
         }
     for (int g = 0; g < G; ++g) {
         __m128i ch[N];
