@@ -1,10 +1,11 @@
 // The samplers applied to a run of positions, several output pixels at a
 // time. Each pixel keeps exactly the operations of the per-pixel samplers in
 // samplers.hpp, in the same order: a vector lane holds one pixel, and lanes
-// never combine. Where the processor has AVX2 the bilinear sampler runs four
-// pixels per 256-bit vector; FMA is never enabled, so products and sums stay
-// separately rounded. Elsewhere (and for any group the fast kernel does not
-// take) the per-pixel samplers run.
+// never combine. Where the processor has AVX2 both samplers run four pixels
+// per 256-bit vector on groups of positions whose taps need no clamping; FMA
+// is never enabled, so products and sums stay separately rounded. Groups near
+// the border or holding NaN positions, and every position on processors
+// without AVX2, go through the per-pixel samplers.
 #pragma once
 
 #include <cstddef>
