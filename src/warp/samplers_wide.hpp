@@ -397,7 +397,9 @@ template <class T, int N>
     one_by_one(i, count - i);
 }
 
-// The four-lane kernel computes element offsets in 32-bit lanes.
+// The four-lane kernels compute element offsets in 32-bit lanes, and a row
+// must be long enough to hold what a bilinear RGB load reads past its taps
+// (a Lanczos-3 interior needs rows of at least 7 pixels anyway).
 template <class T, int N>
 inline bool fits_wide_kernel(std::size_t width, std::size_t height) {
     constexpr std::size_t limit = std::size_t{1} << 30;
@@ -412,7 +414,7 @@ inline bool fits_wide_kernel(std::size_t width, std::size_t height) {
 // sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count.
 template <class T, int N>
 inline void sample_lanczos3_run(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                                 const double* xs, const double* ys, std::size_t count, T* out) {
+                                const double* xs, const double* ys, std::size_t count, T* out) {
 #if defined(TESSARIN_WARP_AVX2)
     if (detail::has_avx2() && detail::fits_wide_kernel<T, N>(width, height)) {
         detail::lanczos3_run_avx2<T, N>(src, width, height, table, xs, ys, count, out);
