@@ -396,5 +396,55 @@ TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
     }
 }
 
+
+// Each position that lies on or next to a bound of the vector kernels (the
+// clamp-free taps of either filter, the rows whose wide loads would pass the
+// buffer's end) or on a half step of the Lanczos-3 table, placed in every lane
+// of a run whose other positions the kernels take: the run gives the
+// per-pixel samplers' result at every pixel.
+TYPED_TEST(Samplers, RunsAgreeAtTheKernelBounds) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t w = 23, h = 19;
+    const auto img = random_samples<T>(w * h * N, 31);
+    std::vector<double> xs_edge, ys_edge;
+    for (double bound : {0.0, 1.0, 2.0, w - 4.0, w - 3.0, w - 2.0, w - 1.0})
+        for (double x : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
+            xs_edge.push_back(x);
+    for (double bound : {0.0, 2.0, h - 5.0, h - 4.0, h - 3.0, h - 2.0, h - 1.0})
+        for (double y : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
+            ys_edge.push_back(y);
+    for (int r : {0, 1, 511, 1022, 1023}) {  // halves between table rows, and their neighbours
+        const double half = 9.0 + (r + 0.5) / 1024;
+        for (double v : {std::nextafter(half, 0.0), half, std::nextafter(half, 1e9)}) {
+            xs_edge.push_back(v);
+            ys_edge.push_back(v);
+        }
+    }
+    for (Kind kind : both_filters)
+        for (std::size_t e = 0; e < xs_edge.size() + ys_edge.size(); ++e)
+            for (std::size_t lane = 0; lane < 8; ++lane) {
+                std::vector<double> xs(11), ys(11);
+                for (std::size_t i = 0; i < xs.size(); ++i) {
+                    xs[i] = 5.25 + 0.7 * i;
+                    ys[i] = 6.5 + 0.3 * i;
+                }
+                if (e < xs_edge.size())
+                    xs[lane] = xs_edge[e];
+                else
+                    ys[lane] = ys_edge[e - xs_edge.size()];
+                std::vector<T> got(xs.size() * N, this->untouched), expected(xs.size() * N, this->untouched);
+                for (std::size_t i = 0; i < xs.size(); ++i) {
+                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[i], ys[i], this->untouched);
+                    std::copy(v.begin(), v.end(), expected.begin() + i * N);
+                }
+                if (kind == Kind::Bilinear)
+                    sample_bilinear_run<T, N>(img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
+                else
+                    sample_lanczos3_run<T, N>(img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
+                ASSERT_EQ(got, expected) << "lane " << lane << " at " << xs[lane] << "," << ys[lane];
+            }
+}
+
 }  // namespace
 }  // namespace tessarin::warp
