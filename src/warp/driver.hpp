@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "warp/filter.hpp"
-#include "warp/samplers.hpp"
+#include "warp/samplers_wide.hpp"
 
 namespace tessarin::warp::detail {
 

@@ -336,8 +336,9 @@ inline void sample_lanczos3(const T* src, std::size_t width, std::size_t height,
 // sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count, with the
 // sums of several pixels interleaved. Same results, pixel for pixel.
 template <class T, int N>
-inline void sample_lanczos3_run(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                                const double* xs, const double* ys, std::size_t count, T* out) {
+inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::size_t height,
+                                        const Lanczos3Table& table, const double* xs, const double* ys,
+                                        std::size_t count, T* out) {
     constexpr int P = N == 1 ? 6 : 3;
     double terms[P][36 * N];
     T* dest[P];
@@ -351,13 +352,6 @@ inline void sample_lanczos3_run(const T* src, std::size_t width, std::size_t hei
         }
     }
     for (int q = 0; q < n; ++q) detail::lanczos3_store<T, N, 1>(&terms[q], &dest[q]);
-}
-
-// sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count.
-template <class T, int N>
-inline void sample_bilinear_run(const T* src, std::size_t width, std::size_t height, const double* xs,
-                                const double* ys, std::size_t count, T* out) {
-    for (std::size_t i = 0; i < count; ++i) sample_bilinear<T, N>(src, width, height, xs[i], ys[i], out + i * N);
 }
 
 }  // namespace tessarin::warp

@@ -11,6 +11,7 @@
 
 #include "image_fixtures.hpp"
 #include "warp/samplers.hpp"
+#include "warp/samplers_wide.hpp"
 
 namespace tessarin::warp {
 namespace {
@@ -343,6 +344,106 @@ TYPED_TEST(Samplers, MatchTheReferenceAndFastPathEqualsClampedPath) {
             EXPECT_GT(interior, 1000u);  // the fast path was exercised
         }
     }
+}
+
+
+// The run samplers against the per-pixel ones, pixel for pixel, on runs that
+// mix every kind of position within one vector group: interior ones, the
+// half-pixel margins, the last tap row and column (whose wide loads end the
+// buffer), rejected, infinite and NaN ones. Each run starts at every offset
+// modulo the group size, and untouched output pixels must stay untouched.
+TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    for (auto [w, h] : {std::pair<std::size_t, std::size_t>{37, 29}, {2, 2}, {1, 5}, {6, 3}, {3, 8}, {0, 4}}) {
+        const auto img = random_samples<T>(w * h * N, static_cast<unsigned>(w * 7 + h));
+        std::mt19937_64 rng(w * 1000 + h);
+        std::uniform_real_distribution<double> px(-0.7, w - 0.3), py(-0.7, h - 0.3);
+        std::uniform_int_distribution<int> pick(0, 15);
+        const double r = w - 0.5, b = h - 0.5, lx = w - 1.0, ly = h - 1.0;
+        // The bounds of the clamp-free taps of both filters, on either side.
+        const double xs_special[] = {-0.5, -0.25, -0.0, 0.0, lx, std::nextafter(lx, 0.0), lx - 0.5, r, nan, inf,
+                                     -inf, r + 1e-9, 2.0, std::nextafter(2.0, 0.0), lx - 2.0,
+                                     std::nextafter(lx - 2.0, 0.0)};
+        const double ys_special[] = {-0.5, -0.0, 0.0, ly, std::nextafter(ly, 0.0), ly - 1.0, ly - 0.5, b, nan, 1e300,
+                                     2.0, std::nextafter(2.0, 0.0), ly - 2.0, std::nextafter(ly - 2.0, 0.0), ly - 3.0,
+                                     std::nextafter(ly - 3.0, 0.0)};
+        std::vector<double> xs, ys;
+        for (int i = 0; i < 3000; ++i) {
+            // Mostly positions the wide kernels take, with special ones mixed in.
+            const int k = pick(rng);
+            xs.push_back(k == 0 ? xs_special[i % std::size(xs_special)] : px(rng));
+            ys.push_back(k == 1 ? ys_special[i % std::size(ys_special)] : k == 2 ? std::floor(py(rng)) : py(rng));
+        }
+        for (std::size_t start = 0; start < 4; ++start) {
+            const std::size_t count = xs.size() - start - (start % 3);
+            for (Kind kind : both_filters) {
+                std::vector<T> expected(count * N, this->untouched), got(count * N, this->untouched);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[start + i], ys[start + i], this->untouched);
+                    std::copy(v.begin(), v.end(), expected.begin() + i * N);
+                }
+                if (kind == Kind::Bilinear)
+                    sample_bilinear_run<T, N>(img.data(), w, h, &xs[start], &ys[start], count, got.data());
+                else
+                    sample_lanczos3_run<T, N>(img.data(), w, h, table(), &xs[start], &ys[start], count, got.data());
+                for (std::size_t i = 0; i < count * N; ++i)
+                    ASSERT_EQ(got[i], expected[i]) << w << "x" << h << " pixel " << i / N << " at " << xs[start + i / N]
+                                                   << "," << ys[start + i / N];
+            }
+        }
+    }
+}
+
+
+// Each position that lies on or next to a bound of the vector kernels (the
+// clamp-free taps of either filter, the rows whose wide loads would pass the
+// buffer's end) or on a half step of the Lanczos-3 table, placed in every lane
+// of a run whose other positions the kernels take: the run gives the
+// per-pixel samplers' result at every pixel.
+TYPED_TEST(Samplers, RunsAgreeAtTheKernelBounds) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t w = 23, h = 19;
+    const auto img = random_samples<T>(w * h * N, 31);
+    std::vector<double> xs_edge, ys_edge;
+    for (double bound : {0.0, 1.0, 2.0, w - 4.0, w - 3.0, w - 2.0, w - 1.0})
+        for (double x : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
+            xs_edge.push_back(x);
+    for (double bound : {0.0, 2.0, h - 5.0, h - 4.0, h - 3.0, h - 2.0, h - 1.0})
+        for (double y : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
+            ys_edge.push_back(y);
+    for (int r : {0, 1, 511, 1022, 1023}) {  // halves between table rows, and their neighbours
+        const double half = 9.0 + (r + 0.5) / 1024;
+        for (double v : {std::nextafter(half, 0.0), half, std::nextafter(half, 1e9)}) {
+            xs_edge.push_back(v);
+            ys_edge.push_back(v);
+        }
+    }
+    for (Kind kind : both_filters)
+        for (std::size_t e = 0; e < xs_edge.size() + ys_edge.size(); ++e)
+            for (std::size_t lane = 0; lane < 8; ++lane) {
+                std::vector<double> xs(11), ys(11);
+                for (std::size_t i = 0; i < xs.size(); ++i) {
+                    xs[i] = 5.25 + 0.7 * i;
+                    ys[i] = 6.5 + 0.3 * i;
+                }
+                if (e < xs_edge.size())
+                    xs[lane] = xs_edge[e];
+                else
+                    ys[lane] = ys_edge[e - xs_edge.size()];
+                std::vector<T> got(xs.size() * N, this->untouched), expected(xs.size() * N, this->untouched);
+                for (std::size_t i = 0; i < xs.size(); ++i) {
+                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[i], ys[i], this->untouched);
+                    std::copy(v.begin(), v.end(), expected.begin() + i * N);
+                }
+                if (kind == Kind::Bilinear)
+                    sample_bilinear_run<T, N>(img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
+                else
+                    sample_lanczos3_run<T, N>(img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
+                ASSERT_EQ(got, expected) << "lane " << lane << " at " << xs[lane] << "," << ys[lane];
+            }
 }
 
 }  // namespace

@@ -194,16 +194,24 @@ TYPED_TEST(Warp, LargerOutputPadsWithZero) {
 }
 
 // A perspective matrix whose w changes sign inside the output (and is exactly
-// zero on one column): the driver's hoisted row and column terms give the same
-// bits as the formula evaluated pixel by pixel.
+// zero on one column): the driver's hoisted row and column terms and its
+// vector samplers give the same bits as the formula evaluated pixel by pixel.
+// The larger source puts whole runs of positions in its interior, where the
+// vector samplers take groups of pixels.
 TYPED_TEST(Warp, MatchesThePerPixelFormula) {
     // w = x / (16 scale) - 2: exactly 0 on column 32 at scale 1.
     const std::array<double, 9> m = {0.9, 0.13, 1.7, -0.08, 1.1, -0.6, 0.0625, 0.0, -2.0};
+    // Mostly inside a 67 x 41 source, with w = 0 nowhere.
+    const std::array<double, 9> inside = {0.2, 0.01, 3.0, -0.005, 0.6, 2.5, 0.0003, -0.0002, 1.0};
+    const auto big = random_samples<TypeParam>(67 * 41 * 3, 8);
     for (Filter f : both_filters)
         for (double scale : {1.0, 0.7, 3.0}) {
             // 300 columns: longer than a run of positions worked out at once.
             const auto ref = reference_warp(this->img, this->w, this->h, 300, 9, m, scale, 0.0, 0.5, f);
             ASSERT_EQ(this->run(300, 9, m, scale, 0.0, 0.5, f), ref) << scale;
+            const auto ref_big = reference_warp(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f);
+            ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f)), ref_big)
+                << scale;
         }
 }
 
@@ -317,29 +325,34 @@ TYPED_TEST(Remap, MapsLargerThanTheSource) {
 
 // Random maps over the source and its surroundings, with NaN and infinite
 // entries: every output pixel is what the sampler gives for its position.
+// The 53 x 37 source has an interior wide enough for groups of positions
+// that the vector samplers take whole.
 TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
     using T = typename TestFixture::T;
     constexpr int N = TestFixture::N;
     const std::size_t ow = 300, oh = 5;  // rows longer than a run of positions
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<float> px(-3.0f, this->w + 2.0f), py(-3.0f, this->h + 2.0f);
-    const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                              -0.5f, float(this->w) - 0.5f, 2.0f};
-    std::vector<float> mx(ow * oh), my(ow * oh);
-    for (std::size_t i = 0; i < mx.size(); ++i) {
-        mx[i] = i % 17 == 3 ? specials[i % 5] : px(rng);
-        my[i] = i % 23 == 4 ? specials[(i + 2) % 5] : py(rng);
-    }
     const auto table = lanczos3_table();
-    for (Filter f : both_filters) {
-        std::vector<T> expected(ow * oh * N);
+    for (auto [w, h] : {std::pair<std::size_t, std::size_t>{this->w, this->h}, {53, 37}}) {
+        const auto img = random_samples<T>(w * h * N, static_cast<unsigned>(w));
+        std::mt19937 rng(11);
+        std::uniform_real_distribution<float> px(-3.0f, w + 2.0f), py(-3.0f, h + 2.0f);
+        const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                  -0.5f, float(w) - 0.5f, 2.0f};
+        std::vector<float> mx(ow * oh), my(ow * oh);
         for (std::size_t i = 0; i < mx.size(); ++i) {
-            if (f == Filter::Lanczos3)
-                sample_lanczos3<T, N>(this->img.data(), this->w, this->h, table, mx[i], my[i], &expected[i * N]);
-            else
-                sample_bilinear<T, N>(this->img.data(), this->w, this->h, mx[i], my[i], &expected[i * N]);
+            mx[i] = i % 17 == 3 ? specials[i % 5] : px(rng);
+            my[i] = i % 23 == 4 ? specials[(i + 2) % 5] : py(rng);
         }
-        EXPECT_EQ(this->run(mx, my, ow, oh, f), expected);
+        for (Filter f : both_filters) {
+            std::vector<T> expected(ow * oh * N);
+            for (std::size_t i = 0; i < mx.size(); ++i) {
+                if (f == Filter::Lanczos3)
+                    sample_lanczos3<T, N>(img.data(), w, h, table, mx[i], my[i], &expected[i * N]);
+                else
+                    sample_bilinear<T, N>(img.data(), w, h, mx[i], my[i], &expected[i * N]);
+            }
+            EXPECT_EQ(contents(remap<T, N>(img, w, h, mx, my, ow, oh, f)), expected) << w;
+        }
     }
 }
 
