@@ -100,7 +100,9 @@ PyArrayObject* map_argument(PyObject* obj, const char* note) {
 }
 
 // The shape NumPy will describe: every dimension and the byte count must fit
-// its index type. Checked before any work so a hopeless size costs nothing.
+// its index type. NumPy counts the bytes over the nonzero dimensions only, so
+// an empty output with one enormous dimension is refused like a full one.
+// Checked before any work so a hopeless size costs nothing.
 bool output_fits(std::size_t width, std::size_t height, std::size_t channels, std::size_t item) {
     const auto max = static_cast<unsigned long long>(NPY_MAX_INTP);
     if (width > max || height > max) {
@@ -108,8 +110,8 @@ bool output_fits(std::size_t width, std::size_t height, std::size_t channels, st
         return false;
     }
     std::size_t bytes;
-    if (__builtin_mul_overflow(width, height, &bytes) || __builtin_mul_overflow(bytes, channels * item, &bytes) ||
-        bytes > max) {
+    if (__builtin_mul_overflow(width > 0 ? width : 1, height > 0 ? height : 1, &bytes) ||
+        __builtin_mul_overflow(bytes, channels * item, &bytes) || bytes > max) {
         PyErr_SetString(PyExc_OverflowError, "the output size overflows the address space");
         return false;
     }
