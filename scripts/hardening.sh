@@ -66,6 +66,11 @@ core_sources=(src/sample/*.cpp src/pool/*.cpp src/detector/*.cpp src/warp/*.cpp)
 common="-std=c++20 -O1 -g -fno-omit-frame-pointer -ffp-contract=off -fno-fast-math -fPIC -Isrc"
 status=0
 
+# Huge sizes must come back as a failed allocation (MemoryError, bad_alloc),
+# as they do without a sanitizer, instead of the sanitizer's own abort.
+export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 # --- 1. ASan + UBSan ----------------------------------------------------------
 if want asan; then
 step "ASan+UBSan build"
@@ -81,10 +86,6 @@ mkdir -p "$out/asan-module"
 g++ -shared -fsanitize=address,undefined -o "$out/asan-module/tessarin$ext_suffix" \
     $(objects "$out/asan-py" src/python/*.cpp) $(objects "$out/asan" "${core_sources[@]}") -lpthread
 
-# Huge sizes must come back as a failed allocation (MemoryError), as they do
-# without the sanitizer, instead of the sanitizer's own abort.
-export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 step "ASan+UBSan native tests"
 "$out/asan/tessarin_tests" --gtest_brief=1 || status=1
