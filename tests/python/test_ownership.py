@@ -31,17 +31,25 @@ def _strided(shape, dtype=np.uint8):
 
 
 def _calls():
-    gray = _strided((160, 200))
-    rgb = _strided((128, 128, 3))
-    mx, my = (m.astype(np.float32) for m in np.meshgrid(np.arange(128) * 0.9, np.arange(128) * 1.1))
+    gray = _strided((200, 256))
+    rgb = _strided((256, 256, 3))
+    mx, my = (m.astype(np.float32) for m in np.meshgrid(np.arange(256) * 0.9, np.arange(256) * 1.1))
     bad = object()
     return [
         (lambda: tessarin.detect(gray, 0.8), None),
         (lambda: tessarin.detect(gray, "x"), TypeError),
         (lambda: tessarin.detect(gray.astype(np.int32)), TypeError),
         (lambda: tessarin.detect(gray, gray=gray), TypeError),
+        (lambda: tessarin.detect(gray, 0.8, 1), TypeError),
+        (lambda: tessarin.detect(np.broadcast_to(gray[:1, :1], (1 << 16, 1 << 16))), ValueError),
         (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, "lanczos3"), None),
+        (lambda: tessarin.warp_rgb(rgb, None, 1.0, 0.0, 0.0), TypeError),
         (lambda: tessarin.warp_rgb(rgb, IDENTITY[:8], 1.0, 0.0, 0.0), ValueError),
+        (lambda: tessarin.warp_rgb(rgb, IDENTITY[:8] + ["x"], 1.0, 0.0, 0.0), TypeError),
+        (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, 3), TypeError),
+        (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, out_size=[1, 2]), TypeError),
+        (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, out_size=(1, 2, 3)), ValueError),
+        (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, out_size=(2**63, 1)), OverflowError),
         (lambda: tessarin.warp_rgb(rgb, IDENTITY, bad, 0.0, 0.0), TypeError),
         (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, "cubic"), ValueError),
         (lambda: tessarin.warp_rgb(rgb, IDENTITY, 1.0, 0.0, 0.0, "\udc80"), UnicodeEncodeError),
@@ -52,7 +60,9 @@ def _calls():
         (lambda: tessarin.remap_rgb(rgb, mx.T, my.T, "lanczos3"), None),
         (lambda: tessarin.remap_gray(rgb[..., 0], mx, my), None),
         (lambda: tessarin.remap_gray(rgb[..., 0], mx.astype(np.float64), my), TypeError),
+        (lambda: tessarin.remap_gray(rgb[..., 0], mx, my.astype(np.float64)), TypeError),
         (lambda: tessarin.remap_gray(rgb[..., 0], mx, my[1:]), ValueError),
+        (lambda: tessarin.remap_gray(rgb[..., 0], mx, my, "x"), ValueError),
         (lambda: tessarin.remap_rgb(rgb[..., 0], mx, my), TypeError),
         (lambda: tessarin.remap_rgb(rgb, mx, my, 3), TypeError),
     ]
@@ -82,10 +92,12 @@ def test_calls_keep_reference_counts():
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under AddressSanitizer")
 def test_resident_memory_stays_flat():
     calls = _calls()
-    _run_all(calls, 30)  # warm-up: pool threads, NumPy caches, type objects
+    _run_all(calls, 20)  # warm-up: pool threads, NumPy caches, type objects
     gc.collect()
     start = rss_mib()
-    _run_all(calls, 150)  # a leaked copy or result would grow by hundreds of MiB
+    # Each call copies or makes about 200 KB (the detector 400 KB of doubles),
+    # so a leak on any one path grows by 30 MiB or more.
+    _run_all(calls, 150)
     gc.collect()
     assert rss_mib() - start < 24
 
