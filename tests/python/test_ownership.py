@@ -164,6 +164,16 @@ def test_output_sizes_that_cannot_exist_are_refused(out_size, error):
         tessarin.warp_rgb(src, IDENTITY, 1.0, 0.0, 0.0, out_size=out_size)
 
 
+@pytest.mark.parametrize("shape", [(1 << 20, 1 << 20), (1 << 30, 1 << 30)])
+@pytest.mark.parametrize("fn, src", [(tessarin.remap_rgb, np.zeros((2, 2, 3), np.uint8)),
+                                     (tessarin.remap_gray, np.zeros((2, 2), np.uint16))])
+def test_maps_of_sizes_that_cannot_be_allocated_are_refused(shape, fn, src):
+    # Zero strides make the maps cost nothing; their copy and the output cannot.
+    maps = np.broadcast_to(np.float32(0.5), shape)
+    with pytest.raises(MemoryError):
+        fn(src, maps, maps)
+
+
 @pytest.mark.parametrize(
     "shape",
     [(1 << 16, 1 << 16), (1, 1 << 32), (1 << 32, 1), (1 << 17, 1 << 17)],
