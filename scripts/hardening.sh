@@ -102,7 +102,8 @@ preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)
     export LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan-python.supp:print_suppressions=0
     export LD_PRELOAD=$preload PYTHONPATH=$out/asan-module
     "$py" -c 'import tessarin; assert "build/hardening" in tessarin.__file__, tessarin.__file__'
-    "$py" -m pytest -q -p no:cacheprovider .
+    # Without fd capture, so that a sanitizer report reaches the log.
+    "$py" -m pytest -q -p no:cacheprovider --capture=sys .
 ) || status=1
 
 fi
