@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace tessarin::python {
 
@@ -56,7 +57,11 @@ public:
         } else if (standard_layout(a)) {
             data_ = static_cast<const T*>(PyArray_DATA(a));
         } else {
-            copy_.reset(new T[n]);
+            // A size that cannot be had is refused as bad_alloc (MemoryError)
+            // by the module itself, also where the allocator is told to
+            // answer null instead of throwing (as in the sanitized builds).
+            copy_.reset(new (std::nothrow) T[n]);
+            if (!copy_) throw std::bad_alloc();
             copy_logical(a, copy_.get());
             data_ = copy_.get();
         }
