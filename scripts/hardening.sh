@@ -73,74 +73,70 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # --- 1. ASan + UBSan ----------------------------------------------------------
 if want asan; then
-step "ASan+UBSan build"
-asan="$common -fsanitize=address,undefined -fno-sanitize-recover=undefined"
-py_include=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
-np_include=$("$py" -c 'import numpy; print(numpy.get_include())')
-ext_suffix=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
-compile "$out/asan" g++ "$asan" "${core_sources[@]}" tests/cpp/*.cpp src/python/repr_text.cpp
-compile "$out/asan-py" g++ "$asan -I$py_include -I$np_include" src/python/*.cpp
-g++ -fsanitize=address,undefined -o "$out/asan/tessarin_tests" \
-    $(objects "$out/asan" "${core_sources[@]}" tests/cpp/*.cpp src/python/repr_text.cpp) -lgtest -lgtest_main -lpthread
-mkdir -p "$out/asan-module"
-g++ -shared -fsanitize=address,undefined -o "$out/asan-module/tessarin$ext_suffix" \
-    $(objects "$out/asan-py" src/python/*.cpp) $(objects "$out/asan" "${core_sources[@]}") -lpthread
+    step "ASan+UBSan build"
+    asan="$common -fsanitize=address,undefined -fno-sanitize-recover=undefined"
+    py_include=$("$py" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+    np_include=$("$py" -c 'import numpy; print(numpy.get_include())')
+    ext_suffix=$("$py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+    compile "$out/asan" g++ "$asan" "${core_sources[@]}" tests/cpp/*.cpp src/python/repr_text.cpp
+    compile "$out/asan-py" g++ "$asan -I$py_include -I$np_include" src/python/*.cpp
+    g++ -fsanitize=address,undefined -o "$out/asan/tessarin_tests" \
+        $(objects "$out/asan" "${core_sources[@]}" tests/cpp/*.cpp src/python/repr_text.cpp) -lgtest -lgtest_main -lpthread
+    mkdir -p "$out/asan-module"
+    g++ -shared -fsanitize=address,undefined -o "$out/asan-module/tessarin$ext_suffix" \
+        $(objects "$out/asan-py" src/python/*.cpp) $(objects "$out/asan" "${core_sources[@]}") -lpthread
 
+    step "ASan+UBSan native tests"
+    "$out/asan/tessarin_tests" --gtest_brief=1 || status=1
 
-step "ASan+UBSan native tests"
-"$out/asan/tessarin_tests" --gtest_brief=1 || status=1
-
-step "ASan+UBSan Python suite"
-# The C++ runtime is preloaded too: the sanitizer finds the functions it
-# wraps (exception throwing among them) when it starts, before the module
-# brings the C++ runtime in.
-preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
-# The interpreter's own allocations that live until exit are not leaks of
-# the module; the suppressions name only the interpreter and NumPy.
-(
-    cd tests/python
-    export LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan-python.supp:print_suppressions=0
-    export LD_PRELOAD=$preload PYTHONPATH=$out/asan-module
-    "$py" -c 'import tessarin; assert "build/hardening" in tessarin.__file__, tessarin.__file__'
-    # Without fd capture, so that a sanitizer report reaches the log.
-    "$py" -m pytest -q -p no:cacheprovider --capture=sys .
-) || status=1
-
+    step "ASan+UBSan Python suite"
+    # The C++ runtime is preloaded too: the sanitizer finds the functions it
+    # wraps (exception throwing among them) when it starts, before the module
+    # brings the C++ runtime in.
+    preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)"
+    # The interpreter's own allocations that live until exit are not leaks of
+    # the module; the suppressions name only the interpreter and NumPy.
+    (
+        cd tests/python
+        export LSAN_OPTIONS=suppressions=$root/tests/sanitizers/lsan-python.supp:print_suppressions=0
+        export LD_PRELOAD=$preload PYTHONPATH=$out/asan-module
+        "$py" -c 'import tessarin; assert "build/hardening" in tessarin.__file__, tessarin.__file__'
+        # Without fd capture, so that a sanitizer report reaches the log.
+        "$py" -m pytest -q -p no:cacheprovider --capture=sys .
+    ) || status=1
 fi
 
 # --- 2. ThreadSanitizer -------------------------------------------------------
 if want tsan; then
-step "TSan build"
-tsan="$common -fsanitize=thread"
-tsan_tests=(tests/cpp/test_pool.cpp tests/cpp/test_concurrent_calls.cpp tests/cpp/test_field.cpp
-            tests/cpp/test_downscale.cpp tests/cpp/test_warp.cpp)
-compile "$out/tsan" g++ "$tsan" "${core_sources[@]}" "${tsan_tests[@]}"
-g++ -fsanitize=thread -o "$out/tsan/tessarin_tsan_tests" \
-    $(objects "$out/tsan" "${core_sources[@]}" "${tsan_tests[@]}") -lgtest -lgtest_main -lpthread
-step "TSan tests"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 "$out/tsan/tessarin_tsan_tests" --gtest_brief=1 || status=1
-
+    step "TSan build"
+    tsan="$common -fsanitize=thread"
+    tsan_tests=(tests/cpp/test_pool.cpp tests/cpp/test_concurrent_calls.cpp tests/cpp/test_field.cpp
+                tests/cpp/test_downscale.cpp tests/cpp/test_warp.cpp)
+    compile "$out/tsan" g++ "$tsan" "${core_sources[@]}" "${tsan_tests[@]}"
+    g++ -fsanitize=thread -o "$out/tsan/tessarin_tsan_tests" \
+        $(objects "$out/tsan" "${core_sources[@]}" "${tsan_tests[@]}") -lgtest -lgtest_main -lpthread
+    step "TSan tests"
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 "$out/tsan/tessarin_tsan_tests" --gtest_brief=1 || status=1
 fi
 
 # --- 3. libFuzzer -------------------------------------------------------------
 if want fuzz; then
-step "fuzz build"
-fuzz="-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Isrc -Itests/fuzz"
-fuzz="$fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined"
-compile "$out/fuzz" clang++-14 "$fuzz" "${core_sources[@]}" tests/fuzz/*.cpp
-for target in detect resample; do
-    clang++-14 -fsanitize=fuzzer,address,undefined -o "$out/fuzz/fuzz_$target" \
-        $(objects "$out/fuzz" "${core_sources[@]}" tests/fuzz/fuzz_$target.cpp) -lpthread
-done
-for target in detect resample; do
-    step "fuzz $target for ${fuzz_seconds}s"
-    # New inputs go to a scratch directory; the committed seeds stay as they are.
-    work=$out/fuzz/corpus-$target
-    mkdir -p "$work"
-    (cd "$out/fuzz" && "./fuzz_$target" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 \
-        -print_final_stats=1 "$work" "$root/tests/fuzz/corpus/$target" 2>&1 | tail -n 60) || status=1
-done
-
+    step "fuzz build"
+    fuzz="-std=c++20 -O1 -g -ffp-contract=off -fno-fast-math -Isrc -Itests/fuzz"
+    fuzz="$fuzz -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined"
+    compile "$out/fuzz" clang++-14 "$fuzz" "${core_sources[@]}" tests/fuzz/*.cpp
+    for target in detect resample; do
+        clang++-14 -fsanitize=fuzzer,address,undefined -o "$out/fuzz/fuzz_$target" \
+            $(objects "$out/fuzz" "${core_sources[@]}" tests/fuzz/fuzz_$target.cpp) -lpthread
+    done
+    for target in detect resample; do
+        step "fuzz $target for ${fuzz_seconds}s"
+        # New inputs go to a scratch directory; the committed seeds stay as they are.
+        work=$out/fuzz/corpus-$target
+        mkdir -p "$work"
+        (cd "$out/fuzz" && "./fuzz_$target" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 \
+            -print_final_stats=1 "$work" "$root/tests/fuzz/corpus/$target" 2>&1 | tail -n 60) || status=1
+    done
 fi
 
 step "done, status $status"
