@@ -181,7 +181,10 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks) {
     std::vector<std::uint32_t> seeds;
-    const auto [max_norm, plain] = norm_range(field);
+    // Plain variables, not a structured binding: lambdas below capture them.
+    const NormRange range = norm_range(field);
+    const float max_norm = range.max;
+    const bool plain = range.plain;
     auto mark = [&](std::size_t i) {
         if (marks != nullptr) marks[i] = field[i].norm <= threshold ? 1 : 0;
     };

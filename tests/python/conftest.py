@@ -1,5 +1,12 @@
+import os
+
 import numpy as np
 import pytest
+
+# Set when the suite runs against the sanitizer build (runtime preloaded).
+# Resident memory then says nothing (freed blocks sit in a quarantine), and
+# helper processes such as mypy inherit the preload and its leak checker.
+SANITIZED = "asan" in os.environ.get("LD_PRELOAD", "")
 
 
 def rectangle_image(height=120, width=160, dtype=np.uint8, value=200, background=30):

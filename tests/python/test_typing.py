@@ -9,6 +9,11 @@ import pytest
 
 pytest.importorskip("mypy")
 
+from conftest import SANITIZED  # noqa: E402
+
+# mypy runs in child processes that would inherit the sanitizer preload.
+pytestmark = pytest.mark.skipif(SANITIZED, reason="type checks do not run under the sanitizer build")
+
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parents[1]
 CALLS = HERE / "typecheck_calls.py"
