@@ -287,7 +287,7 @@ double log_gamma(double x) {
     // exactly, as pow does, without pow's cost.
     const bool small_whole = x >= 0.0 && x <= 400.0 && x == std::floor(x);
     if (x >= 15.0) {
-        // Windschitl's formula, accurate for large arguments.
+        // The large-argument approximation (Stirling's series in closed form).
         const double x6 = small_whole ? x * x * x * x * x * x : std::pow(x, 6.0);
         return 0.918938533204673 + (x - 0.5) * std::log(x) - x +
                0.5 * x * std::log(x * std::sinh(1.0 / x) + 1.0 / (810.0 * x6));

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Fields, GrowMatchesDefinition,
                                            Scene{"ties", 0.3, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The Lanczos branch with powers taken by pow, and Windschitl's with pow(x, 6).
+// The Lanczos branch with powers taken by pow, and the large-argument branch with pow(x, 6).
 double reference_log_gamma(double x) {
     if (x >= 15.0)
         return 0.918938533204673 + (x - 0.5) * std::log(x) - x +

@@ -33,7 +33,7 @@ TEST_P(LogGamma, FollowsItsBranchFormula) {
 INSTANTIATE_TEST_SUITE_P(BothBranches, LogGamma,
                          ::testing::Values(LogGammaCase{5.0, 3.1780538303473485},  // Lanczos, ~ln 24
                                            LogGammaCase{14.0, 22.55216385312578},  // Lanczos
-                                           LogGammaCase{15.0, 25.191221182741465}, // Windschitl from 15 on
+                                           LogGammaCase{15.0, 25.191221182741465}, // the large-argument branch from 15 on
                                            LogGammaCase{16.0, 27.89927138384267}));
 
 // A row of n inside pixels, the first k of them aligned, scored in full.
