@@ -9,6 +9,7 @@
 // that window vertically straight into the output row. No intermediate image
 // is made. Every sample is still 0.0 plus its taps in tap order, each product
 // and sum rounded on its own, exactly as two whole-image passes would give.
+#include "detector/saturate.hpp"
 #include "detector/downscale.hpp"
 
 #include <algorithm>
@@ -23,14 +24,6 @@ namespace {
 
 // sqrt(2 ln 1000): the kernel reaches out to where the Gaussian falls to 1/1000.
 constexpr double kernel_reach = 3.7169221888498383;
-
-// Truncates toward zero into an unsigned word; NaN and negatives give 0,
-// values at or above 2^64 the largest word.
-std::size_t to_size(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-    return static_cast<std::size_t>(v);
-}
 
 // Vectors of doubles whose arithmetic is lane by lane, each lane rounded as a
 // scalar would be (no contraction into fused multiply-adds).
@@ -152,7 +145,7 @@ std::vector<WeightedSum> weighted_sum_variants() {
 
 std::vector<double> gaussian_kernel(double scale) {
     const double sigma = 0.6 / scale;
-    const std::size_t n = to_size(std::ceil(sigma * kernel_reach));
+    const std::size_t n = saturating_word(std::ceil(sigma * kernel_reach));
     std::vector<double> k(2 * n + 1);
     const double centre = static_cast<double>(n);
     for (std::size_t i = 0; i < k.size(); ++i) {
@@ -168,12 +161,12 @@ std::vector<double> gaussian_kernel(double scale) {
 }
 
 std::size_t source_index(std::size_t i, double scale, std::size_t size) {
-    std::size_t s = to_size(static_cast<double>(i) / scale);
+    std::size_t s = saturating_word(static_cast<double>(i) / scale);
     return s < size - 1 ? s : size - 1;
 }
 
 std::size_t downscaled_size(std::size_t size, double scale) {
-    std::size_t n = to_size(std::floor(static_cast<double>(size) * scale));
+    std::size_t n = saturating_word(std::floor(static_cast<double>(size) * scale));
     return n < 3 ? (n < 2 ? 2 : n) : n;
 }
 

@@ -1,6 +1,7 @@
 // Scoring of candidate rectangles: count the pixels inside a rectangle and the
 // aligned ones among them, then take the binomial tail of that count under the
 // background model of independent pixel directions.
+#include "detector/saturate.hpp"
 #include "detector/nfa.hpp"
 
 #include <algorithm>
@@ -12,13 +13,6 @@ namespace tessarin::detector {
 namespace {
 
 constexpr double ln_10 = 2.302585092994046;
-
-// Double to unsigned word: negatives and NaN give 0, too large saturates.
-std::size_t to_index(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-    return static_cast<std::size_t>(v);
-}
 
 // Everything the pixel walk needs from a rectangle, computed once per call.
 struct Frame {
@@ -47,10 +41,10 @@ Frame frame_of(const Rect& r, std::size_t width, std::size_t height, float grad_
         f.empty = true;
         return f;
     }
-    f.x_lo = to_index(std::floor(f.cx - ex));
-    f.x_hi = std::min(to_index(std::ceil(f.cx + ex)), width - 1);
-    f.y_lo = to_index(std::floor(f.cy - ey));
-    f.y_hi = std::min(to_index(std::ceil(f.cy + ey)), height - 1);
+    f.x_lo = saturating_word(std::floor(f.cx - ex));
+    f.x_hi = std::min(saturating_word(std::ceil(f.cx + ex)), width - 1);
+    f.y_lo = saturating_word(std::floor(f.cy - ey));
+    f.y_hi = std::min(saturating_word(std::ceil(f.cy + ey)), height - 1);
     f.empty = f.y_lo > f.y_hi || f.x_lo > f.x_hi;
     f.cp = static_cast<float>(std::cos(r.prec));
     f.fx = static_cast<float>(r.dx);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "detector/saturate.hpp"
 #include "detector/detector.hpp"
 #include "detector/downscale.hpp"
 #include "detector/field.hpp"
@@ -20,13 +21,6 @@ constexpr double angle_tolerance = 0.39269908169872414;  // pi / 8
 constexpr double start_p = 0.125;
 constexpr double log10_11 = 1.0413926851582251;  // a run-time log10(11) is one ulp lower
 constexpr double log10_8 = 0.9030899869919435;
-
-// Saturating conversion of a non-negative double to an unsigned word.
-std::size_t to_word(double v) {
-    if (!(v > 0.0)) return 0;  // NaN, zero and negatives
-    if (v >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-    return static_cast<std::size_t>(v);
-}
 
 // How many seeds ahead the seed loop fetches marks, and the field around
 // seeds that are still free.
@@ -188,7 +182,7 @@ double log_nt(std::size_t w, std::size_t h) {
     return (std::log10(static_cast<double>(w)) + std::log10(static_cast<double>(h))) * 2.5 + log10_11;
 }
 
-std::size_t min_region_size(double nt) { return to_word(std::ceil(nt / log10_8)); }
+std::size_t min_region_size(double nt) { return saturating_word(std::ceil(nt / log10_8)); }
 
 double segment_length(const Segment& s) { return std::hypot(s.x2 - s.x1, s.y2 - s.y1); }
 
