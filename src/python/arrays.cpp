@@ -95,16 +95,9 @@ PyType_Spec owner_spec = {
     owner_slots,
 };
 
-PyTypeObject* g_owner_type = nullptr;
+ProcessType g_owner_type(owner_spec);
 
-PyTypeObject* owner_type() {
-    static AttachedOnce once;
-    bool ok = once.run([] {
-        g_owner_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&owner_spec));
-        return g_owner_type != nullptr;
-    });
-    return ok ? g_owner_type : nullptr;
-}
+PyTypeObject* owner_type() { return g_owner_type.get(); }
 
 }  // namespace
 

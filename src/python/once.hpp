@@ -39,4 +39,25 @@ private:
     std::mutex mutex_;
 };
 
+// A heap type made once per process from its spec and kept for the life of
+// the process (it is shared by every module object and read-only after).
+class ProcessType {
+public:
+    constexpr explicit ProcessType(PyType_Spec& spec) : spec_(spec) {}
+
+    // The type (borrowed), or NULL with the exception of a failed creation.
+    PyTypeObject* get() {
+        bool ok = once_.run([this] {
+            type_ = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec_));
+            return type_ != nullptr;
+        });
+        return ok ? type_ : nullptr;
+    }
+
+private:
+    PyType_Spec& spec_;
+    PyTypeObject* type_ = nullptr;
+    AttachedOnce once_;
+};
+
 }  // namespace tessarin::python

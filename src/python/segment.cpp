@@ -76,18 +76,11 @@ PyType_Spec segment_spec = {
     segment_slots,
 };
 
-PyTypeObject* g_segment_type = nullptr;
+ProcessType g_segment_type(segment_spec);
 
 }  // namespace
 
-PyTypeObject* segment_type() {
-    static AttachedOnce once;
-    bool ok = once.run([] {
-        g_segment_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&segment_spec));
-        return g_segment_type != nullptr;
-    });
-    return ok ? g_segment_type : nullptr;
-}
+PyTypeObject* segment_type() { return g_segment_type.get(); }
 
 PyObject* new_segment(PyTypeObject* type, const detector::Segment& record) {
     PyObject* obj = type->tp_alloc(type, 0);
