@@ -20,7 +20,7 @@
 #include <variant>
 #include <vector>
 
-#include "pool/pool.hpp"
+#include "pool/testing.hpp"
 #include "warp/remap.hpp"
 #include "warp/warp.hpp"
 

@@ -1,8 +1,5 @@
 #include "pool/pool.hpp"
 
-#include <pthread.h>
-#include <sched.h>
-
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -12,6 +9,9 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "pool/platform.hpp"
+#include "pool/testing.hpp"
 
 namespace tessarin::pool {
 namespace {
@@ -90,6 +90,23 @@ public:
 
     std::size_t size() const { return threads_.size(); }
 
+    bool is_worker(std::thread::id id) const {
+        for (const auto& t : threads_)
+            if (t.get_id() == id) return true;
+        return false;
+    }
+
+    // Lets the workers end on their own without anyone joining them; the
+    // pool itself must then never be freed.
+    void abandon() noexcept {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        for (auto& t : threads_) t.detach();
+    }
+
     void run(Job& job) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -148,15 +165,21 @@ private:
     std::vector<std::thread> threads_;
 };
 
-std::size_t processors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof(set), &set) == 0) {
-        int n = CPU_COUNT(&set);
-        if (n > 0) return static_cast<std::size_t>(n);
+// Frees a pool nothing refers to any more. A thread cannot join itself, so
+// when the last reference goes on one of the pool's own workers (a row that
+// replaced the pool while a loop of its own was still using it), a new
+// thread joins the workers once that row is over; failing that, the pool is
+// left to end by itself and never freed.
+void release(Pool* pool) noexcept {
+    if (!pool->is_worker(std::this_thread::get_id())) {
+        delete pool;
+        return;
     }
-    unsigned n = std::thread::hardware_concurrency();
-    return n > 0 ? n : 1;
+    try {
+        std::thread([pool] { delete pool; }).detach();
+    } catch (...) {
+        pool->abandon();
+    }
 }
 
 // The pool and the size it is (or will be) built with. The pool is made on
@@ -177,16 +200,20 @@ void after_fork_child() {
     g_mutex.unlock();
 }
 
-std::size_t target_size() { return g_requested != 0 ? g_requested : processors(); }
+std::size_t target_size() { return g_requested != 0 ? g_requested : platform::processors(); }
 
 // Called with g_mutex held.
 std::shared_ptr<Pool> current_locked() {
-    if (!g_pool) g_pool = std::make_shared<Pool>(target_size());
+    if (!g_pool) g_pool = std::shared_ptr<Pool>(new Pool(target_size()), release);
     return g_pool;
 }
 
+void watch_fork() {
+    std::call_once(g_atfork_once, [] { platform::at_fork(before_fork, after_fork_parent, after_fork_child); });
+}
+
 std::shared_ptr<Pool> current() {
-    std::call_once(g_atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+    watch_fork();
     std::lock_guard<std::mutex> lock(g_mutex);
     return current_locked();
 }
@@ -222,7 +249,7 @@ std::size_t workers() {
 }
 
 void set_workers(std::size_t n) {
-    std::call_once(g_atfork_once, [] { pthread_atfork(before_fork, after_fork_parent, after_fork_child); });
+    watch_fork();
     std::shared_ptr<Pool> old;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -230,7 +257,7 @@ void set_workers(std::size_t n) {
         old = std::move(g_pool);
         g_pool.reset();
     }
-    // `old` is joined here, or by the last loop still running on it.
+    // `old` is released here, or by the last loop still running on it.
 }
 
 }  // namespace tessarin::pool

@@ -30,12 +30,4 @@ void parallel_for(std::size_t rows, F&& body) {
         const_cast<void*>(static_cast<const void*>(&body)));
 }
 
-// Number of worker threads the pool has or will start with.
-std::size_t workers();
-
-// Replaces the pool by one with n workers (0: one per processor this process
-// may run on). Meant for tests that compare results across pool sizes; loops
-// already running finish on the old workers.
-void set_workers(std::size_t n);
-
 }  // namespace tessarin::pool

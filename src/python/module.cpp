@@ -104,6 +104,8 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tessarin::python
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_tessarin(void) {
+// The interpreter's own macro declares the init function with C linkage and
+// exports it on every platform.
+PyMODINIT_FUNC PyInit_tessarin(void) {
     return PyModuleDef_Init(&tessarin::python::module_def);
 }

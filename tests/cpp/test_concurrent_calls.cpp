@@ -17,7 +17,7 @@
 #include "detector/detector.hpp"
 #include "detector/field.hpp"
 #include "image_fixtures.hpp"
-#include "pool/pool.hpp"
+#include "pool/testing.hpp"
 #include "warp/remap.hpp"
 #include "warp/warp.hpp"
 

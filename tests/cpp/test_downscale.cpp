@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "detector/downscale.hpp"
-#include "pool/pool.hpp"
+#include "pool/testing.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "detector/field.hpp"
 #include "detector/field_row.hpp"
-#include "pool/pool.hpp"
+#include "pool/testing.hpp"
 
 namespace tessarin::detector {
 namespace {

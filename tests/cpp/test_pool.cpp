@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pool/pool.hpp"
+#include "pool/testing.hpp"
 
 namespace pool = tessarin::pool;
 
@@ -84,4 +85,32 @@ TEST(Pool, ResultsDoNotDependOnWorkerCount) {
     EXPECT_GE(pool::workers(), 1u);
     EXPECT_EQ(results[0], results[1]);
     EXPECT_EQ(results[0], results[2]);
+}
+
+// Rows that replace the pool they run on, from a nested loop as well: the
+// replaced pool must be released by a thread other than its own workers (a
+// worker that joined itself would end the process), and every row still
+// runs exactly once.
+TEST(Pool, RowsMayReplaceThePoolTheyRunOn) {
+    constexpr std::size_t outer = 48, inner = 9;
+    std::vector<std::atomic<int>> visits(outer * inner);
+    auto loop = [&] {
+        pool::parallel_for(outer, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t r = begin; r < end; ++r) {
+                pool::set_workers(1 + r % 3);
+                pool::parallel_for(inner, [&](std::size_t b, std::size_t e) {
+                    for (std::size_t i = b; i < e; ++i) {
+                        if (i == 4) pool::set_workers(2);
+                        visits[r * inner + i].fetch_add(1);
+                    }
+                });
+            }
+        });
+    };
+    pool::set_workers(3);
+    std::thread other(loop);
+    loop();
+    other.join();
+    pool::set_workers(0);
+    for (std::size_t i = 0; i < visits.size(); ++i) ASSERT_EQ(visits[i].load(), 2) << "row " << i / inner;
 }

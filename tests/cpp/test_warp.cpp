@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "image_fixtures.hpp"
-#include "pool/pool.hpp"
+#include "pool/testing.hpp"
 #include "warp/remap.hpp"
 #include "warp/samplers.hpp"
 #include "warp/warp.hpp"

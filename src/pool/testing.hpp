@@ -1,0 +1,17 @@
+// Entry points of the worker pool for tests and benchmarks only.
+#pragma once
+
+#include <cstddef>
+
+namespace tessarin::pool {
+
+// Number of worker threads the pool has or will start with.
+std::size_t workers();
+
+// Replaces the pool by one with n workers (0: one per processor this process
+// may use). Meant for tests that compare results across pool sizes; loops
+// already running finish on the old workers. May be called from anywhere,
+// a row of a running loop included.
+void set_workers(std::size_t n);
+
+}  // namespace tessarin::pool
