@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -62,12 +63,12 @@ TEST_P(GrowMatchesDefinition, RegionsAndAnglesBitForBit) {
     std::vector<Px> field(w * h);
     for (Px& p : field) {
         double a = 0.4 + jitter(rng);
-        if (scene.axis_aligned) a = std::round(a / (M_PI / 2)) * (M_PI / 2);
+        if (scene.axis_aligned) a = std::round(a / (std::numbers::pi / 2)) * (std::numbers::pi / 2);
         const float ux = scene.axis_aligned ? static_cast<float>(std::lround(std::cos(a))) : static_cast<float>(std::cos(a));
         const float uy = scene.axis_aligned ? static_cast<float>(std::lround(std::sin(a))) : static_cast<float>(std::sin(a));
         p = Px{10.0f, ux, uy};
     }
-    for (double tolerance : {0.39269908169872414, 0.0, 0.05, 0.7, M_PI / 2, 2.5}) {
+    for (double tolerance : {0.39269908169872414, 0.0, 0.05, 0.7, std::numbers::pi / 2, 2.5}) {
         std::vector<std::uint8_t> used(w * h, 0), ref_used(w * h, 0);
         std::vector<std::uint32_t> region, ref_region;
         // Every pixel in turn seeds a region of what is still free.
