@@ -8,6 +8,7 @@ import math
 import os
 import re
 import sys
+import warnings
 
 import numpy as np
 import pytest
@@ -378,6 +379,77 @@ def golden_image(name):
     return pytest.importorskip("skimage.data").camera()[:256, :256]
 
 
+# The design calls the platform's math library, and libraries differ in the
+# last bit of some results: glibc's hypot on aarch64 against x86-64's, the
+# variants with fused multiply-add that x86-64 glibc picks on processors that
+# have it (sin, cos, atan2, exp, sinh), MinGW's x87 sin and cos. Through a
+# pixel whose direction then falls on the other side of the tolerance, a few
+# segments change. So the recorded values hold bit for bit only where every
+# one of these functions gives the recording platform's bits on a fixed set of
+# inputs; elsewhere the test compares within MATH_TOLERANCE and names the
+# functions that differ.
+MATH_FUNCTIONS = ("atan2", "hypot", "exp", "log", "log10", "sin", "cos", "sinh")
+MATH_TOLERANCE = "95% of the segments each way within 0.5 pixel, widths within 0.5, log_nfa within 10%"
+
+
+def math_inputs(name, count=4096):
+    """Fixed arguments in the ranges the detector uses (Mersenne Twister
+    output is the same bits everywhere, and so is this arithmetic)."""
+    import random
+
+    rng = random.Random(name)
+    lo, hi = {
+        "atan2": (-300.0, 300.0),
+        "hypot": (-300.0, 300.0),
+        "exp": (-60.0, 5.0),
+        "log": (1e-6, 1e6),
+        "log10": (1e-6, 1e6),
+        "sin": (-7.0, 7.0),
+        "cos": (-7.0, 7.0),
+        "sinh": (1e-6, 2.0),
+    }[name]
+    arity = 2 if name in ("atan2", "hypot") else 1
+    return [tuple(lo + (hi - lo) * rng.random() for _ in range(arity)) for _ in range(count)]
+
+
+@functools.lru_cache(maxsize=None)
+def c_math():
+    """The C library's math functions as this process resolves them (None
+    where ctypes cannot reach them: Python's math module is the fallback; it
+    passes ordinary arguments to the same functions, except hypot)."""
+    import ctypes
+    import ctypes.util
+
+    if sys.platform == "win32":
+        names = ["ucrtbase", "msvcrt"]
+    else:
+        names = [None, ctypes.util.find_library("m")]
+    for name in names:
+        try:
+            lib = ctypes.CDLL(name)
+            fns = {}
+            for f in MATH_FUNCTIONS:
+                fn = getattr(lib, f)
+                fn.restype = ctypes.c_double
+                fn.argtypes = [ctypes.c_double] * (2 if f in ("atan2", "hypot") else 1)
+                fns[f] = fn
+            return fns
+        except (OSError, AttributeError, TypeError):
+            continue
+    return None
+
+
+def math_digests():
+    """For each function, a digest of its results on math_inputs."""
+    lib = c_math()
+    out = {}
+    for name in MATH_FUNCTIONS:
+        fn = lib[name] if lib else getattr(math, name)
+        text = ",".join(float.hex(fn(*args)) for args in math_inputs(name))
+        out[name] = hashlib.sha256(text.encode()).hexdigest()[:16]
+    return out
+
+
 def record():
     """Writes the regression file from the current build."""
     cases = {}
@@ -389,7 +461,7 @@ def record():
         cases[name] = case
     os.makedirs(os.path.dirname(DATA), exist_ok=True)
     # One segment per line keeps the file readable and its diffs small.
-    text = json.dumps({"fields": list(FIELDS), "cases": cases}, indent=1)
+    text = json.dumps({"fields": list(FIELDS), "math_library": math_digests(), "cases": cases}, indent=1)
     text = re.sub(r"\[\s+(\"0x[^\]]*?)\s+\]", lambda m: "[" + re.sub(r"\s+", " ", m.group(1)) + "]", text)
     with open(DATA, "w") as f:
         f.write(text + "\n")
@@ -402,23 +474,52 @@ GOLDEN_SCALES = (1.0, 0.8)
 @pytest.fixture(scope="module")
 def golden():
     with open(DATA) as f:
-        return json.load(f)["cases"]
+        return json.load(f)
+
+
+@pytest.fixture(scope="module")
+def math_differs(golden):
+    """The math functions whose bits differ from the recording platform's."""
+    here = math_digests()
+    return [f for f in MATH_FUNCTIONS if here[f] != golden["math_library"][f]]
+
+
+def similar(a, b):
+    """Two segments (tuples of FIELDS) that a last-bit change could turn into
+    one another."""
+    ends = max(abs(x - y) for x, y in zip(a[:4], b[:4]))
+    return ends <= 0.5 and abs(a[4] - b[4]) <= 0.5 and abs(a[6] - b[6]) <= 0.1 * abs(b[6])
+
+
+def share_matched(segments, others):
+    if not segments:
+        return 1.0
+    return sum(any(similar(s, o) for o in others) for s in segments) / len(segments)
 
 
 @pytest.mark.parametrize("scale", GOLDEN_SCALES)
 @pytest.mark.parametrize("name", GOLDEN_CASES)
-def test_golden_values(golden, name, scale):
+def test_golden_values(golden, math_differs, name, scale):
     img = golden_image(name)
-    case = golden[name]
+    case = golden["cases"][name]
     if hashlib.sha256(img.tobytes()).hexdigest() != case["sha256"]:
         if name == "scene":
             pytest.fail("the generated scene changed; the recorded values no longer apply")
         pytest.skip("this scikit-image ships a different photograph")
     expected = [tuple(t) for t in case[repr(scale)]]
     got = bits(tessarin.detect(img, scale))
-    assert len(got) == len(expected)
-    for i, (g, e) in enumerate(zip(got, expected)):
-        assert g == e, f"segment {i}"
+    if not math_differs:
+        assert len(got) == len(expected)
+        for i, (g, e) in enumerate(zip(got, expected)):
+            assert g == e, f"segment {i}"
+        return
+    differs = ", ".join(math_differs)
+    warnings.warn(f"this math library differs in {differs} from the recording platform's: "
+                  f"regression values compared within tolerance ({MATH_TOLERANCE})")
+    e = [tuple(float.fromhex(v) for v in t) for t in expected]
+    g = [tuple(float.fromhex(v) for v in t) for t in got]
+    assert share_matched(e, g) >= 0.95, f"recorded segments missing (math library differs in {differs})"
+    assert share_matched(g, e) >= 0.95, f"segments not recorded (math library differs in {differs})"
 
 
 if __name__ == "__main__":
