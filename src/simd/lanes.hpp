@@ -3,7 +3,8 @@
 // instruction set. Every operation is the scalar one in each lane, rounded
 // on its own; there is no fused multiply-add among them. Masks are vectors
 // with all bits set in the lanes where a comparison holds (an ordered one:
-// false for NaN).
+// false for NaN). max(a, b) is a > b ? a : b and min(a, b) is a < b ? a : b,
+// lane by lane, as the x86 instructions define them.
 //
 // Every member is inline and small. F64x4's members carry
 // TESSARIN_TARGET_AVX2, so they may be used from any function compiled for
@@ -36,6 +37,10 @@ struct F64x2 {
     static D greater(D a, D b) { return _mm_cmpgt_pd(a, b); }
     static D less(D a, D b) { return _mm_cmplt_pd(a, b); }
     static D equal(D a, D b) { return _mm_cmpeq_pd(a, b); }
+    static D greater_equal(D a, D b) { return _mm_cmpge_pd(a, b); }
+    // a > b ? a : b and a < b ? a : b, lane by lane (a NaN a gives b).
+    static D max(D a, D b) { return _mm_max_pd(a, b); }
+    static D min(D a, D b) { return _mm_min_pd(a, b); }
     static D both(D a, D b) { return _mm_and_pd(a, b); }
     static D select(D mask, D a, D b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
     // Bit l set where lane l of the mask is.
@@ -65,6 +70,9 @@ struct F64x4 {
     TESSARIN_TARGET_AVX2 static D greater(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
     TESSARIN_TARGET_AVX2 static D less(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
     TESSARIN_TARGET_AVX2 static D equal(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_EQ_OQ); }
+    TESSARIN_TARGET_AVX2 static D greater_equal(D a, D b) { return _mm256_cmp_pd(a, b, _CMP_GE_OQ); }
+    TESSARIN_TARGET_AVX2 static D max(D a, D b) { return _mm256_max_pd(a, b); }
+    TESSARIN_TARGET_AVX2 static D min(D a, D b) { return _mm256_min_pd(a, b); }
     TESSARIN_TARGET_AVX2 static D both(D a, D b) { return _mm256_and_pd(a, b); }
     TESSARIN_TARGET_AVX2 static D select(D mask, D a, D b) { return _mm256_blendv_pd(b, a, mask); }
     TESSARIN_TARGET_AVX2 static unsigned bits(D mask) { return static_cast<unsigned>(_mm256_movemask_pd(mask)); }
@@ -95,6 +103,10 @@ struct F64n2 {
     static D greater(D a, D b) { return vreinterpretq_f64_u64(vcgtq_f64(a, b)); }
     static D less(D a, D b) { return vreinterpretq_f64_u64(vcltq_f64(a, b)); }
     static D equal(D a, D b) { return vreinterpretq_f64_u64(vceqq_f64(a, b)); }
+    static D greater_equal(D a, D b) { return vreinterpretq_f64_u64(vcgeq_f64(a, b)); }
+    // vmaxq/vminq would give NaN for a NaN operand.
+    static D max(D a, D b) { return vbslq_f64(vcgtq_f64(a, b), a, b); }
+    static D min(D a, D b) { return vbslq_f64(vcltq_f64(a, b), a, b); }
     static D both(D a, D b) {
         return vreinterpretq_f64_u64(vandq_u64(vreinterpretq_u64_f64(a), vreinterpretq_u64_f64(b)));
     }
