@@ -237,28 +237,7 @@ TESSARIN_END_AVX2
 
 namespace tessarin::warp::detail {
 
-template <class T, int N>
-void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, const double* xs, const double* ys,
-                       std::size_t count, T* out) {
-    bilinear_lanes<Lanes4, T, N>(src, width, height, xs, ys, count, out);
-}
-
-template <class T, int N>
-void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                       const double* xs, const double* ys, std::size_t count, T* out) {
-    lanczos3_lanes<Lanes4, T, N>(src, width, height, table, xs, ys, count, out);
-}
-
-#define TESSARIN_SAMPLER_RUNS(T, N)                                                                           \
-    template void bilinear_run_avx2<T, N>(const T*, std::size_t, std::size_t, const double*, const double*, \
-                                          std::size_t, T*);                                                 \
-    template void lanczos3_run_avx2<T, N>(const T*, std::size_t, std::size_t, const Lanczos3Table&,         \
-                                          const double*, const double*, std::size_t, T*);
-TESSARIN_SAMPLER_RUNS(std::uint8_t, 1)
-TESSARIN_SAMPLER_RUNS(std::uint8_t, 3)
-TESSARIN_SAMPLER_RUNS(std::uint16_t, 1)
-TESSARIN_SAMPLER_RUNS(std::uint16_t, 3)
-#undef TESSARIN_SAMPLER_RUNS
+TESSARIN_SAMPLER_RUNS(avx2, Lanes4)
 
 }  // namespace tessarin::warp::detail
 

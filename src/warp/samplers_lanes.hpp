@@ -236,3 +236,28 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
 
 }  // namespace
 }  // namespace tessarin::warp::detail
+
+// Defines bilinear_run_<suffix> and lanczos3_run_<suffix> (declared in
+// samplers_wide.hpp) over lane type L for the four instances, in namespace
+// tessarin::warp::detail, outside any target region.
+#define TESSARIN_SAMPLER_RUNS(suffix, L)                                                                        \
+    template <class T, int N>                                                                                  \
+    void bilinear_run_##suffix(const T* src, std::size_t width, std::size_t height, const double* xs,          \
+                               const double* ys, std::size_t count, T* out) {                                   \
+        bilinear_lanes<L, T, N>(src, width, height, xs, ys, count, out);                                       \
+    }                                                                                                          \
+    template <class T, int N>                                                                                  \
+    void lanczos3_run_##suffix(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table, \
+                               const double* xs, const double* ys, std::size_t count, T* out) {                 \
+        lanczos3_lanes<L, T, N>(src, width, height, table, xs, ys, count, out);                                \
+    }                                                                                                          \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 1)                                                         \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 3)                                                         \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 1)                                                        \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 3)
+
+#define TESSARIN_SAMPLER_INSTANCE(suffix, T, N)                                                              \
+    template void bilinear_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const double*, const double*, \
+                                              std::size_t, T*);                                               \
+    template void lanczos3_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const Lanczos3Table&,       \
+                                              const double*, const double*, std::size_t, T*);

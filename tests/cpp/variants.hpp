@@ -1,5 +1,5 @@
-// Tests that run a kernel in every vector variant: parametrize over
-// every_variant and open the test with TESSARIN_RUN_VARIANT(v), which pins
+// Tests that run a kernel in every variant: parametrize over every_variant
+// and open the test with TESSARIN_RUN_VARIANT(v), which pins
 // the variant for the test's body or skips, naming it, where the processor
 // lacks it.
 #pragma once
@@ -13,8 +13,14 @@
 
 namespace tessarin::testing {
 
-inline const auto every_variant = ::testing::Values(simd::Variant::Scalar, simd::Variant::Sse2,
-                                                    simd::Variant::Avx2, simd::Variant::Neon);
+// Every variant this build has code for; those the processor lacks skip.
+#if defined(TESSARIN_SIMD_X86)
+inline const auto every_variant = ::testing::Values(simd::Variant::Scalar, simd::Variant::Sse2, simd::Variant::Avx2);
+#elif defined(TESSARIN_SIMD_NEON)
+inline const auto every_variant = ::testing::Values(simd::Variant::Scalar, simd::Variant::Neon);
+#else
+inline const auto every_variant = ::testing::Values(simd::Variant::Scalar);
+#endif
 
 inline std::string variant_name(const ::testing::TestParamInfo<simd::Variant>& info) {
     return simd::name(info.param);
