@@ -193,7 +193,7 @@ inline void weights4(const double* const* row, __m256d* w) {
 // What the run kernels need beyond the double lanes: 32-bit indices, and
 // loads that widen byte and 16-bit samples of four runs at once.
 struct Lanes4 : simd::F64x4 {
-    using Index = std::int32_t;
+    using I = __m128i;
 
     // Bytes a lane's bilinear tap-row load reads beyond the two pixels it
     // needs: RGB rows of 6 samples are read with one 8- or 16-byte load
@@ -205,10 +205,21 @@ struct Lanes4 : simd::F64x4 {
     template <int N>
     static constexpr bool lanczos3_reads_past = N == 1;
 
-    static D whole(D v, Index* idx) {
-        const __m128i i = _mm256_cvttpd_epi32(v);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(idx), i);
+    static D whole(D v, I& i) {
+        i = _mm256_cvttpd_epi32(v);
         return _mm256_cvtepi32_pd(i);
+    }
+
+    // Offsets in 32-bit lanes: fits_lane_kernels keeps them below 2^30.
+    template <int C, class P>
+    static void addresses(const P* base, I r, std::int32_t rs, I c, std::int32_t bias, const P** at) {
+        __m128i off = _mm_mullo_epi32(r, _mm_set1_epi32(rs));
+        if constexpr (C == 1) off = _mm_add_epi32(off, c);
+        if constexpr (C == 3) off = _mm_add_epi32(off, _mm_add_epi32(_mm_add_epi32(c, c), c));
+        if (bias != 0) off = _mm_add_epi32(off, _mm_set1_epi32(bias));
+        alignas(16) std::int32_t o[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(o), off);
+        for (int l = 0; l < 4; ++l) at[l] = base + o[l];
     }
 
     static void rows(const double* const* row, D* w) { weights4(row, w); }

@@ -7,8 +7,12 @@
 //
 // The lane type L extends a double-lane type of simd/lanes.hpp with what
 // differs per instruction set, the loads, widening and stores:
-//   Index                        integer type of a truncated coordinate
-//   whole(v, idx)                trunc(v) as doubles, and as integers into idx
+//   I                            vector of the lanes' integer coordinates
+//   whole(v, i)                  trunc(v) as doubles, and as integers into i
+//   addresses<C>(base, r, rs, c, bias, at)
+//                                at[l] = base + (r[l] * rs + c[l] * C + bias)
+//                                for coordinates inside the image (C is 0, 1
+//                                or 3)
 //   rows(const double* const* r, D* w)
 //                                entries 0..5 of table rows r[l], transposed:
 //                                w[k] holds entry k of each lane's row
@@ -74,7 +78,7 @@ template <class L, class T, int N>
 inline void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
-    typename L::Index ix[lanes], iy[lanes];
+    typename L::I ix, iy;
     const D x = L::load(xs), y = L::load(ys);
     const D fx = L::sub(x, L::whole(x, ix));
     const D fy = L::sub(y, L::whole(y, iy));
@@ -86,9 +90,7 @@ inline void bilinear_group(const T* src, std::size_t stride, const double* xs, c
     const D w01 = L::mul(gx, fy);
     const D w11 = L::mul(fx, fy);
     const T* at[lanes];
-    for (std::size_t l = 0; l < lanes; ++l)
-        at[l] = src + static_cast<std::ptrdiff_t>(iy[l]) * static_cast<std::ptrdiff_t>(stride) +
-                static_cast<std::ptrdiff_t>(ix[l]) * N;
+    L::template addresses<N>(src, iy, static_cast<std::int32_t>(stride), ix, 0, at);
     D p[2][2 * N];
     L::template bilinear_taps<T, N>(at, stride, p);
     D ch[N];
@@ -125,13 +127,14 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
 // Table rows of fractions in [0, 1): table_row's rounding, lane by lane (the
 // scaling, truncation and remainder are exact).
 template <class L>
-inline void table_rows(typename L::D fraction, typename L::Index* row) {
+inline typename L::I table_rows(typename L::D fraction) {
     using D = typename L::D;
-    typename L::Index unused[L::lanes];
+    typename L::I unused, row;
     const D f = L::mul(fraction, L::set1(1024.0));
     const D whole = L::whole(f, unused);
     const D up = L::select(L::greater_equal(L::sub(f, whole), L::set1(0.5)), L::set1(1.0), L::zero());
     L::whole(L::add(whole, up), row);
+    return row;
 }
 
 // A sink of tap_row that adds the terms of one tap row to the accumulators:
@@ -163,18 +166,17 @@ inline void lanczos3_group(const T* src, std::size_t stride, const double* table
     D wx[G][6], wy[G][6], acc[G][N];
     const T* base[G][lanes];
     for (int g = 0; g < G; ++g) {
-        typename L::Index ix[lanes], iy[lanes], rx[lanes], ry[lanes];
+        typename L::I ix, iy;
         const D x = L::load(xs + lanes * g), y = L::load(ys + lanes * g);
-        table_rows<L>(L::sub(x, L::whole(x, ix)), rx);
-        table_rows<L>(L::sub(y, L::whole(y, iy)), ry);
+        const typename L::I rx = table_rows<L>(L::sub(x, L::whole(x, ix)));
+        const typename L::I ry = table_rows<L>(L::sub(y, L::whole(y, iy)));
         const double* rows_x[lanes];
         const double* rows_y[lanes];
-        for (std::size_t l = 0; l < lanes; ++l) {
-            rows_x[l] = table + static_cast<std::ptrdiff_t>(rx[l]) * 6;
-            rows_y[l] = table + static_cast<std::ptrdiff_t>(ry[l]) * 6;
-            base[g][l] = src + (static_cast<std::ptrdiff_t>(iy[l]) - 2) * static_cast<std::ptrdiff_t>(stride) +
-                         (static_cast<std::ptrdiff_t>(ix[l]) - 2) * N;
-        }
+        L::template addresses<0>(table, rx, 6, rx, 0, rows_x);
+        L::template addresses<0>(table, ry, 6, ry, 0, rows_y);
+        // The taps start two rows up and two pixels left of the floor.
+        const auto row_step = static_cast<std::int32_t>(stride);
+        L::template addresses<N>(src, iy, row_step, ix, -2 * row_step - 2 * N, base[g]);
         L::rows(rows_x, wx[g]);
         L::rows(rows_y, wy[g]);
         for (int c = 0; c < N; ++c) acc[g][c] = L::zero();

@@ -17,7 +17,7 @@ namespace tessarin::warp::detail {
 namespace {
 
 struct Lanes2 : simd::F64n2 {
-    using Index = std::int64_t;
+    using I = int64x2_t;
 
     template <class T, int N>
     static constexpr std::size_t over_read = 0;
@@ -25,10 +25,18 @@ struct Lanes2 : simd::F64n2 {
     static constexpr bool lanczos3_reads_past = false;
 
     // Exact conversions both ways for the coordinates the kernels take.
-    static D whole(D v, Index* idx) {
-        const int64x2_t i = vcvtq_s64_f64(v);  // toward zero
-        vst1q_s64(idx, i);
+    static D whole(D v, I& i) {
+        i = vcvtq_s64_f64(v);  // toward zero
         return vcvtq_f64_s64(i);
+    }
+
+    template <int C, class P>
+    static void addresses(const P* base, I r, std::int32_t rs, I c, std::int32_t bias, const P** at) {
+        for (int l = 0; l < 2; ++l) {
+            const std::int64_t rl = l == 0 ? vgetq_lane_s64(r, 0) : vgetq_lane_s64(r, 1);
+            const std::int64_t cl = l == 0 ? vgetq_lane_s64(c, 0) : vgetq_lane_s64(c, 1);
+            at[l] = base + (rl * rs + cl * C + bias);
+        }
     }
 
     static void rows(const double* const* row, D* w) {
