@@ -1,10 +1,12 @@
-# Cross build for Linux aarch64 with Debian's g++-aarch64-linux-gnu; the
-# binaries run under qemu-aarch64 with the target's libraries.
+# Cross build for Linux on aarch64 with Debian's g++-aarch64-linux-gnu; the
+# tests run under qemu-aarch64 -L /usr/aarch64-linux-gnu.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
+# Target libraries come from the cross sysroot, or from prefixes the caller
+# adds (a GoogleTest built for the target, for one).
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

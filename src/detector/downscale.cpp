@@ -7,7 +7,8 @@
 // the input rows it reads horizontally (whole rows, contiguous, so the taps
 // vectorise), keeps the mapped columns in a small window of rows, and blurs
 // that window vertically straight into the output row. No intermediate image
-// is made. Every sample is still 0.0 plus its taps in tap order, each product
+// is made. The sums run in the vector variant chosen at the start of the call
+// (downscale_sum.hpp), which keeps every lane in tap order. Every sample is still 0.0 plus its taps in tap order, each product
 // and sum rounded on its own, exactly as two whole-image passes would give.
 #include "detector/saturate.hpp"
 #include "detector/downscale.hpp"
@@ -25,71 +26,6 @@ namespace {
 // sqrt(2 ln 1000): the kernel reaches out to where the Gaussian falls to 1/1000.
 constexpr double kernel_reach = 3.7169221888498383;
 
-// Vectors of doubles whose arithmetic is lane by lane, each lane rounded as a
-// scalar would be (no contraction into fused multiply-adds).
-using Vec2 = double __attribute__((vector_size(16)));
-using Vec4 = double __attribute__((vector_size(32)));
-
-// out[x] = 0.0 + k[0] * src[0][x] + k[1] * src[1][x] + ... for x < len, each
-// product and sum rounded in tap order. Blocks of columns are held in
-// registers while the taps go by, each tap one weight times a contiguous run.
-template <class V>
-[[gnu::always_inline]] inline void weighted_sum_with(const double* const* src, const double* k,
-                                                     std::size_t taps, double* out, std::size_t len) {
-    constexpr std::size_t lanes = sizeof(V) / sizeof(double);
-    constexpr std::size_t block = 4 * lanes;
-    std::size_t x = 0;
-    for (; x + block <= len; x += block) {
-        V a0{}, a1{}, a2{}, a3{};
-        for (std::size_t i = 0; i < taps; ++i) {
-            const double* s = src[i] + x;
-            V s0, s1, s2, s3;
-            __builtin_memcpy(&s0, s, sizeof(V));
-            __builtin_memcpy(&s1, s + lanes, sizeof(V));
-            __builtin_memcpy(&s2, s + 2 * lanes, sizeof(V));
-            __builtin_memcpy(&s3, s + 3 * lanes, sizeof(V));
-            const double w = k[i];
-            a0 = a0 + w * s0;
-            a1 = a1 + w * s1;
-            a2 = a2 + w * s2;
-            a3 = a3 + w * s3;
-        }
-        __builtin_memcpy(out + x, &a0, sizeof(V));
-        __builtin_memcpy(out + x + lanes, &a1, sizeof(V));
-        __builtin_memcpy(out + x + 2 * lanes, &a2, sizeof(V));
-        __builtin_memcpy(out + x + 3 * lanes, &a3, sizeof(V));
-    }
-    for (; x < len; ++x) {
-        double acc = 0.0;
-        for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * src[i][x];
-        out[x] = acc;
-    }
-}
-
-void weighted_sum_generic(const double* const* src, const double* k, std::size_t taps, double* out,
-                          std::size_t len) {
-    weighted_sum_with<Vec2>(src, k, taps, out, len);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-// The same sums four lanes wide where the processor has 256-bit vectors. AVX2
-// is asked for, not FMA: products and sums stay separate instructions.
-[[gnu::target("avx2")]] void weighted_sum_avx2(const double* const* src, const double* k, std::size_t taps,
-                                                double* out, std::size_t len) {
-    weighted_sum_with<Vec4>(src, k, taps, out, len);
-}
-
-bool has_avx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-#endif
-
-void weighted_sum(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len) {
-    static const WeightedSum chosen = weighted_sum_variants().back();
-    chosen(src, k, taps, out, len);
-}
-
 // buf[j] = row[clamp(first + j, 0, width - 1)] for j < count.
 void clamped_copy(const double* row, std::size_t width, std::ptrdiff_t first, std::size_t count, double* buf) {
     const auto last = static_cast<std::ptrdiff_t>(width) - 1;
@@ -104,8 +40,8 @@ void clamped_copy(const double* row, std::size_t width, std::ptrdiff_t first, st
 // taps that reach past the whole row). Columns whose taps all fall inside the
 // row read it in place; the few near the ends read a clamped copy in `edge`
 // (room for n + 2n samples).
-void blur_row(const double* row, std::size_t width, const std::vector<double>& kernel, std::vector<double>& edge,
-              std::vector<const double*>& src, double* out) {
+void blur_row(WeightedSum weighted_sum, const double* row, std::size_t width, const std::vector<double>& kernel,
+              std::vector<double>& edge, std::vector<const double*>& src, double* out) {
     const std::size_t taps = kernel.size();
     const std::size_t n = taps / 2;
     const std::size_t inner_begin = std::min(n, width);
@@ -135,12 +71,27 @@ void blur_row(const double* row, std::size_t width, const std::vector<double>& k
 
 }  // namespace
 
-std::vector<WeightedSum> weighted_sum_variants() {
-    std::vector<WeightedSum> v{weighted_sum_generic};
-#if defined(__x86_64__) || defined(__i386__)
-    if (has_avx2()) v.push_back(weighted_sum_avx2);
+void downscale_detail::weighted_sum_scalar(const double* const* src, const double* k, std::size_t taps, double* out,
+                                           std::size_t len) {
+    for (std::size_t x = 0; x < len; ++x) {
+        double acc = 0.0;
+        for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * src[i][x];
+        out[x] = acc;
+    }
+}
+
+WeightedSum weighted_sum_for(simd::Variant v) {
+    using namespace downscale_detail;
+    switch (v) {
+#if defined(TESSARIN_SIMD_X86)
+    case simd::Variant::Sse2: return weighted_sum_sse2;
+    case simd::Variant::Avx2: return weighted_sum_avx2;
 #endif
-    return v;
+#if defined(TESSARIN_SIMD_NEON)
+    case simd::Variant::Neon: return weighted_sum_neon;
+#endif
+    default: return weighted_sum_scalar;
+    }
 }
 
 std::vector<double> gaussian_kernel(double scale) {
@@ -178,6 +129,7 @@ void downscale_into(const T* image, std::size_t width, std::size_t height, doubl
     const std::size_t ow = downscaled_size(width, scale);
     const std::size_t oh = downscaled_size(height, scale);
 
+    const WeightedSum weighted_sum = weighted_sum_for(simd::chosen());
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 
@@ -207,7 +159,7 @@ void downscale_into(const T* image, std::size_t width, std::size_t height, doubl
                     for (std::size_t x = 0; x < width; ++x) widened[x] = working_value(in[x]);
                     row = widened.data();
                 }
-                blur_row(row, width, kernel, edge, src, blurred.data());
+                blur_row(weighted_sum, row, width, kernel, edge, src, blurred.data());
                 double* dst = window.data() + (r % taps) * ow;
                 for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
             }

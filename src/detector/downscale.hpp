@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "simd/dispatch.hpp"
+
 namespace tessarin::detector {
 
 // The working value of an input sample: 8-bit values and floats exactly,
@@ -38,10 +40,22 @@ std::size_t source_index(std::size_t i, double scale, std::size_t size);
 // out[x] = 0.0 + k[0] * src[0][x] + ... + k[taps - 1] * src[taps - 1][x] for
 // x < len, each product and sum rounded in tap order: the row sum both blur
 // passes are made of. Every variant gives the same bits; downscale uses the
-// widest one this processor runs. Listed so that tests can check each.
+// one simd::chosen() names at the start of the call.
 using WeightedSum = void (*)(const double* const* src, const double* k, std::size_t taps, double* out,
                              std::size_t len);
-std::vector<WeightedSum> weighted_sum_variants();
+
+// The sums of variant v (the processor must run it).
+WeightedSum weighted_sum_for(simd::Variant v);
+
+namespace downscale_detail {
+// The scalar definition (downscale.cpp) and the vector variants, each in its
+// own file where the build has its instruction set (downscale_sum.hpp).
+void weighted_sum_scalar(const double* const* src, const double* k, std::size_t taps, double* out,
+                         std::size_t len);
+void weighted_sum_sse2(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
+void weighted_sum_avx2(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
+void weighted_sum_neon(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
+}  // namespace downscale_detail
 
 // Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
 // trunc(position / scale). Requires width, height >= 3 and an output of at

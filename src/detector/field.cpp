@@ -3,8 +3,8 @@
 // The gradient of pixel (x, y) comes from the 2 × 2 block whose top-left
 // sample is (x, y); its norm is the math library's hypot, and the direction is
 // the unit gradient turned by +90 degrees. Rounding to 32-bit floats happens
-// only when the record is written. The rows run through the vector loop of
-// field_row.hpp, which falls back on block_record below pixel by pixel.
+// only when the record is written. block_record below is the definition; the
+// vector variants (field_row.hpp) fall back on it pixel by pixel.
 #include "detector/field.hpp"
 
 #include <array>
@@ -13,12 +13,8 @@
 #include <limits>
 #include <memory>
 
-#include "detector/field_row.hpp"
 #include "pool/pool.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace tessarin::detector {
 namespace field_detail {
@@ -40,57 +36,26 @@ Px block_record(const double* top, const double* bottom, std::size_t x) {
 
 }  // namespace field_detail
 
-#if defined(__SSE2__)
-
-namespace {
-
-// Two lanes, the x86-64 baseline.
-struct Sse2 {
-    using D = __m128d;
-    static constexpr std::size_t lanes = 2;
-    static D set1(double v) { return _mm_set1_pd(v); }
-    static D load(const double* p) { return _mm_loadu_pd(p); }
-    static D add(D a, D b) { return _mm_add_pd(a, b); }
-    static D sub(D a, D b) { return _mm_sub_pd(a, b); }
-    static D mul(D a, D b) { return _mm_mul_pd(a, b); }
-    static D sqrt(D a) { return _mm_sqrt_pd(a); }
-    static D div(D a, D b) { return _mm_div_pd(a, b); }
-    static D negate(D a) { return _mm_xor_pd(a, _mm_set1_pd(-0.0)); }
-    static D greater(D a, D b) { return _mm_cmpgt_pd(a, b); }
-    static D less(D a, D b) { return _mm_cmplt_pd(a, b); }
-    static D equal(D a, D b) { return _mm_cmpeq_pd(a, b); }
-    static D both(D a, D b) { return _mm_and_pd(a, b); }
-    static D select(D mask, D a, D b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
-    static unsigned bits(D mask) { return static_cast<unsigned>(_mm_movemask_pd(mask)); }
-    static unsigned same_floats(D a, D b) {
-        __m128i fa = _mm_castps_si128(_mm_cvtpd_ps(a)), fb = _mm_castps_si128(_mm_cvtpd_ps(b));
-        return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(fa, fb)))) & 3u;
-    }
-    static void store_floats(float* out, D a) { _mm_storel_pi(reinterpret_cast<__m64*>(out), _mm_cvtpd_ps(a)); }
-};
-
-}  // namespace
-
-void field_detail::field_rows_narrow(const double* image, Px* field, std::size_t width, std::size_t begin,
-                                     std::size_t end) {
+void field_detail::field_rows_scalar(const double* image, Px* field, std::size_t width, std::size_t begin,
+                                    std::size_t end) {
     for (std::size_t y = begin; y < end; ++y) {
         const double* top = image + y * width;
-        field_detail::field_row<Sse2>(top, top + width, field + y * width, width - 1);
+        for (std::size_t x = 0; x + 1 < width; ++x) field[y * width + x] = field_detail::block_record(top, top + width, x);
     }
 }
 
-#else
-
-void field_detail::field_rows_narrow(const double* image, Px* field, std::size_t width, std::size_t begin,
-                                     std::size_t end) {
-    for (std::size_t y = begin; y < end; ++y) {
-        const double* top = image + y * width;
-        for (std::size_t x = 0; x + 1 < width; ++x)
-            field[y * width + x] = field_detail::block_record(top, top + width, x);
-    }
-}
-
+field_detail::FieldRows field_detail::field_rows_for(simd::Variant v) {
+    switch (v) {
+#if defined(TESSARIN_SIMD_X86)
+    case simd::Variant::Sse2: return field_rows_sse2;
+    case simd::Variant::Avx2: return field_rows_avx2;
 #endif
+#if defined(TESSARIN_SIMD_NEON)
+    case simd::Variant::Neon: return field_rows_neon;
+#endif
+    default: return field_rows_scalar;
+    }
+}
 
 namespace {
 
@@ -161,10 +126,10 @@ void level_line_field_into(const double* image, std::size_t width, std::size_t h
     // One item per row; the storage is not zero-filled, so every record is
     // written, the zero ones too. The last row has no block below it and the
     // last column none to its right.
+    const field_detail::FieldRows rows = field_detail::field_rows_for(simd::chosen());
     pool::parallel_for(height, [&](std::size_t begin, std::size_t end) {
         const std::size_t blocks_end = std::min(end, height - 1);
-        if (begin < blocks_end && !field_detail::field_rows_wide(image, field, width, begin, blocks_end))
-            field_detail::field_rows_narrow(image, field, width, begin, blocks_end);
+        if (begin < blocks_end) rows(image, field, width, begin, blocks_end);
         for (std::size_t y = begin; y < end; ++y) {
             Px* out = field + y * width;
             if (y + 1 == height)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "detector/types.hpp"
+#include "simd/dispatch.hpp"
 
 namespace tessarin::detector {
 
@@ -25,5 +26,29 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
 // and 0 elsewhere (the initial used marks), in the same pass over the field.
 // marks holds field.size() bytes; it may be null.
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks);
+
+namespace field_detail {
+
+// The record of the block whose top-left sample is top[x], with `bottom` the
+// next image row, by the defining arithmetic (hypot).
+Px block_record(const double* top, const double* bottom, std::size_t x);
+
+// Rows [begin, end) of the field of a width-wide image (width >= 2): writes
+// records 0 to width - 2 of each row, leaving the last column to the caller.
+// Every variant gives the same records.
+using FieldRows = void (*)(const double* image, Px* field, std::size_t width, std::size_t begin,
+                           std::size_t end);
+
+// The scalar definition (field.cpp) and the vector variants, each defined in
+// its own file where the build has its instruction set.
+void field_rows_scalar(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+void field_rows_sse2(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+void field_rows_avx2(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+void field_rows_neon(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+
+// The rows of variant v (the processor must run it).
+FieldRows field_rows_for(simd::Variant v);
+
+}  // namespace field_detail
 
 }  // namespace tessarin::detector

@@ -1,4 +1,4 @@
-// The row loop of the level-line field, written once over a vector width.
+// The row loop of the level-line field, written once over a lane type.
 //
 // hypot costs far more than the rest of a pixel, so a row is computed several
 // pixels at a time with sqrt(gx² + gy²) and one reciprocal, which give the
@@ -10,21 +10,18 @@
 // value near a 32-bit rounding boundary, a tiny or huge gradient, NaN,
 // infinity) takes the hypot path itself; flat blocks get the zero record.
 //
-// Each translation unit that includes this header gets its own copy of the
-// loop (internal linkage), compiled for that unit's instruction set. Keep it
-// free of library templates, whose out-of-line copies the linker could share
-// between units compiled for different instruction sets.
+// Each variant file (field_sse2.cpp, field_avx2.cpp, field_neon.cpp) includes
+// this header and gets its own copy of the loop (internal linkage),
+// compiled for that unit's instruction set. Keep it free of library
+// templates, whose out-of-line copies the linker could share between units
+// compiled for different instruction sets.
 #pragma once
 
 #include <cstddef>
 
-#include "detector/types.hpp"
+#include "detector/field.hpp"
 
 namespace tessarin::detector::field_detail {
-
-// The record of the block whose top-left sample is top[x], with `bottom` the
-// next image row, by the hypot path. Defined in field.cpp.
-Px block_record(const double* top, const double* bottom, std::size_t x);
 
 // Relative half-width of the band in which the estimate must be stable.
 inline constexpr double band = 0x1p-44;
@@ -36,8 +33,7 @@ inline constexpr double max_square = 0x1p+200;
 
 namespace {
 
-// V supplies the vector type D of V::lanes doubles and its operations; masks
-// are returned as bit sets, one bit per lane.
+// V is one of the lane types of simd/lanes.hpp.
 template <class V>
 inline void field_row(const double* top, const double* bottom, Px* out, std::size_t cols) {
     using D = typename V::D;
@@ -97,15 +93,15 @@ inline void field_row(const double* top, const double* bottom, Px* out, std::siz
     for (; x < cols; ++x) out[x] = block_record(top, bottom, x);
 }
 
-}  // namespace
+// Rows [begin, end) of the field of a width-wide image.
+template <class V>
+inline void field_rows(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y) {
+        const double* top = image + y * width;
+        field_row<V>(top, top + width, field + y * width, width - 1);
+    }
+}
 
-// Rows [begin, end) of the field of a width-wide image (width >= 2), written
-// into `field`, which must hold zeros. Both give the same records.
-//
-// Two lanes (or one on processors without them). Defined in field.cpp.
-void field_rows_narrow(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
-// Four lanes, on processors that have them; false, with nothing written,
-// elsewhere. Defined in field_avx.cpp.
-bool field_rows_wide(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+}  // namespace
 
 }  // namespace tessarin::detector::field_detail

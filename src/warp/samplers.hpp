@@ -15,9 +15,7 @@
 #include <type_traits>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd/x86.hpp"
 
 namespace tessarin::warp {
 
@@ -134,7 +132,7 @@ inline void sample_bilinear(const T* src, std::size_t width, std::size_t height,
 
 namespace detail {
 
-#if defined(__SSE2__)
+#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
 // Widening of a contiguous run of samples to doubles, two at a time. The
 // conversions are exact, so these pairs equal the scalar conversions.
 template <class U>
@@ -247,7 +245,7 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     const std::size_t stride = width * N;
     if (interior && !ForceClamped) {
         const T* row = src + (static_cast<std::size_t>(iy) - 2) * stride + (static_cast<std::size_t>(ix) - 2) * N;
-#if defined(__SSE2__)
+#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
         for (int j = 0; j < 6; ++j, row += stride) {
             __m128d samples[3 * N];
             __m128d weights[3 * N];
@@ -283,7 +281,7 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
 // the additions.
 template <class T, int N, int P>
 inline void lanczos3_store(const double (*terms)[36 * N], T* const* out) {
-#if defined(__SSE2__)
+#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
     if constexpr (N == 3) {
         // Channels 0 and 1 of a sample share a vector accumulator; each lane
         // still adds its own channel's terms one by one, in order.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pool/pool.hpp"
+#include "simd/x86.hpp"
 #include "warp/driver.hpp"
 
 namespace tessarin::warp {
@@ -53,9 +54,9 @@ inline void run_positions(const double* cu, const double* cv, const double* cw, 
     }
 }
 
-#if defined(TESSARIN_WARP_AVX2)
+#if defined(TESSARIN_SIMD_X86)
 // The same, four pixels per vector: the same additions and divisions, lane by lane.
-[[gnu::target("avx2")]] void run_positions_avx2(const double* cu, const double* cv, const double* cw, double ru,
+TESSARIN_TARGET_AVX2 void run_positions_avx2(const double* cu, const double* cv, const double* cw, double ru,
                                                 double rv, double rw, std::size_t n, double* sx, double* sy) {
     const __m256d u = _mm256_set1_pd(ru), v = _mm256_set1_pd(rv), r = _mm256_set1_pd(rw);
     const __m256d rejected = _mm256_set1_pd(std::numeric_limits<double>::infinity());
@@ -89,8 +90,8 @@ void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t
             const double* cu = p.cols.u.data() + x0;
             const double* cv = p.cols.v.data() + x0;
             const double* cw = p.cols.w.data() + x0;
-#if defined(TESSARIN_WARP_AVX2)
-            if (detail::has_avx2())
+#if defined(TESSARIN_SIMD_X86)
+            if (src.variant == simd::Variant::Avx2)
                 run_positions_avx2(cu, cv, cw, ru, rv, rw, n, sx, sy);
             else
 #endif

@@ -15,6 +15,7 @@
 #include "detector/field.hpp"
 #include "detector/field_row.hpp"
 #include "pool/testing.hpp"
+#include "variants.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -37,23 +38,6 @@ std::string show(const Px& p) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "{%a, %a, %a}", p.norm, p.ux, p.uy);
     return buf;
-}
-
-// How a field is computed: the public function on the pool, or one of the
-// two row loops directly over the whole image.
-enum class Path { Pool, Narrow, Wide };
-const char* const path_names[] = {"pool", "narrow", "wide"};
-void PrintTo(Path p, std::ostream* os) { *os << path_names[int(p)]; }
-
-std::vector<Px> field_by(Path path, const std::vector<double>& img, std::size_t width, std::size_t height) {
-    if (path == Path::Pool) return level_line_field(img.data(), width, height);
-    std::vector<Px> field(width * height);
-    if (path == Path::Narrow) {
-        field_detail::field_rows_narrow(img.data(), field.data(), width, 0, height - 1);
-    } else if (!field_detail::field_rows_wide(img.data(), field.data(), width, 0, height - 1)) {
-        return {};
-    }
-    return field;
 }
 
 // Counts the records that differ from the reference and reports the first.
@@ -84,21 +68,22 @@ struct ImageCase {
 
 void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
 
-class FieldMatchesDefinition : public ::testing::TestWithParam<std::tuple<ImageCase, Path>> {};
+// Every vector variant the processor runs, through the public function.
+class FieldMatchesDefinition : public ::testing::TestWithParam<std::tuple<ImageCase, simd::Variant>> {};
 
 TEST_P(FieldMatchesDefinition, BitForBit) {
-    const auto& [c, path] = GetParam();
+    const auto& [c, variant] = GetParam();
+    TESSARIN_RUN_VARIANT(variant);
     std::mt19937_64 rng(12345);
     std::vector<double> img(c.width * c.height);
     for (std::size_t y = 0; y < c.height; ++y)
         for (std::size_t x = 0; x < c.width; ++x) img[y * c.width + x] = c.sample(rng, x, y);
-    const std::vector<Px> field = field_by(path, img, c.width, c.height);
-    if (field.empty()) GTEST_SKIP() << "no four-lane loop on this processor";
+    const std::vector<Px> field = level_line_field(img.data(), c.width, c.height);
     expect_matches_reference(field, img, c.width, c.height);
 }
 
-std::string image_path_name(const ::testing::TestParamInfo<std::tuple<ImageCase, Path>>& info) {
-    return std::string(std::get<0>(info.param).name) + "_" + path_names[int(std::get<1>(info.param))];
+std::string image_variant_name(const ::testing::TestParamInfo<std::tuple<ImageCase, simd::Variant>>& info) {
+    return std::string(std::get<0>(info.param).name) + "_" + simd::name(std::get<1>(info.param));
 }
 
 double uniform(std::mt19937_64& rng, double lo, double hi) {
@@ -149,8 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                                                  std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300};
                       return v[r() % 10];
                   }}),
-    ::testing::Values(Path::Pool, Path::Narrow, Path::Wide)),
-    image_path_name);
+    tessarin::testing::every_variant),
+    image_variant_name);
 
 // ---------------------------------------------------------------------------
 // Worked records: step edges.

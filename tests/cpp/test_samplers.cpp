@@ -12,6 +12,7 @@
 #include "image_fixtures.hpp"
 #include "warp/samplers.hpp"
 #include "warp/samplers_wide.hpp"
+#include "variants.hpp"
 
 namespace tessarin::warp {
 namespace {
@@ -360,9 +361,9 @@ TYPED_TEST(Samplers, MatchTheReferenceAndFastPathEqualsClampedPath) {
 // half-pixel margins, the last tap row and column (whose wide loads end the
 // buffer), rejected, infinite and NaN ones. Each run starts at every offset
 // modulo the group size, and untouched output pixels must stay untouched.
-TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
-    using T = typename TestFixture::T;
-    constexpr int N = TestFixture::N;
+template <class T, int N>
+void runs_match_the_per_pixel_samplers(simd::Variant variant) {
+    constexpr T untouched = 77;
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     for (auto [w, h] : {std::pair<std::size_t, std::size_t>{37, 29}, {2, 2}, {1, 5}, {6, 3}, {3, 8}, {0, 4}}) {
         const auto img = random_samples<T>(w * h * N, static_cast<unsigned>(w * 7 + h));
@@ -387,15 +388,15 @@ TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
         for (std::size_t start = 0; start < 4; ++start) {
             const std::size_t count = xs.size() - start - (start % 3);
             for (Kind kind : both_filters) {
-                std::vector<T> expected(count * N, this->untouched), got(count * N, this->untouched);
+                std::vector<T> expected(count * N, untouched), got(count * N, untouched);
                 for (std::size_t i = 0; i < count; ++i) {
-                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[start + i], ys[start + i], this->untouched);
+                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[start + i], ys[start + i], untouched);
                     std::copy(v.begin(), v.end(), expected.begin() + i * N);
                 }
                 if (kind == Kind::Bilinear)
-                    sample_bilinear_run<T, N>(img.data(), w, h, &xs[start], &ys[start], count, got.data());
+                    sample_bilinear_run<T, N>(variant, img.data(), w, h, &xs[start], &ys[start], count, got.data());
                 else
-                    sample_lanczos3_run<T, N>(img.data(), w, h, table(), &xs[start], &ys[start], count, got.data());
+                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), &xs[start], &ys[start], count, got.data());
                 for (std::size_t i = 0; i < count * N; ++i)
                     ASSERT_EQ(got[i], expected[i]) << w << "x" << h << " pixel " << i / N << " at " << xs[start + i / N]
                                                    << "," << ys[start + i / N];
@@ -410,9 +411,9 @@ TYPED_TEST(Samplers, RunsMatchThePerPixelSamplers) {
 // buffer's end) or on a half step of the Lanczos-3 table, placed in every lane
 // of a run whose other positions the kernels take: the run gives the
 // per-pixel samplers' result at every pixel.
-TYPED_TEST(Samplers, RunsAgreeAtTheKernelBounds) {
-    using T = typename TestFixture::T;
-    constexpr int N = TestFixture::N;
+template <class T, int N>
+void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
+    constexpr T untouched = 77;
     const std::size_t w = 23, h = 19;
     const auto img = random_samples<T>(w * h * N, 31);
     std::vector<double> xs_edge, ys_edge;
@@ -441,18 +442,39 @@ TYPED_TEST(Samplers, RunsAgreeAtTheKernelBounds) {
                     xs[lane] = xs_edge[e];
                 else
                     ys[lane] = ys_edge[e - xs_edge.size()];
-                std::vector<T> got(xs.size() * N, this->untouched), expected(xs.size() * N, this->untouched);
+                std::vector<T> got(xs.size() * N, untouched), expected(xs.size() * N, untouched);
                 for (std::size_t i = 0; i < xs.size(); ++i) {
-                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[i], ys[i], this->untouched);
+                    const auto v = sample<T, N>(kind, img.data(), w, h, xs[i], ys[i], untouched);
                     std::copy(v.begin(), v.end(), expected.begin() + i * N);
                 }
                 if (kind == Kind::Bilinear)
-                    sample_bilinear_run<T, N>(img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
+                    sample_bilinear_run<T, N>(variant, img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
                 else
-                    sample_lanczos3_run<T, N>(img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
+                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
                 ASSERT_EQ(got, expected) << "lane " << lane << " at " << xs[lane] << "," << ys[lane];
             }
 }
+
+// Every vector variant the processor runs, for the four instances.
+class SamplerRuns : public ::testing::TestWithParam<simd::Variant> {};
+
+TEST_P(SamplerRuns, MatchThePerPixelSamplers) {
+    TESSARIN_RUN_VARIANT(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint8_t, 1>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint8_t, 3>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint16_t, 1>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint16_t, 3>(GetParam());
+}
+
+TEST_P(SamplerRuns, AgreeAtTheKernelBounds) {
+    TESSARIN_RUN_VARIANT(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint8_t, 1>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint8_t, 3>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint16_t, 1>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint16_t, 3>(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, SamplerRuns, tessarin::testing::every_variant, tessarin::testing::variant_name);
 
 }  // namespace
 }  // namespace tessarin::warp

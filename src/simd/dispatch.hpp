@@ -1,0 +1,91 @@
+// Which vector instruction set a kernel runs with.
+//
+// A kernel family (the level-line field's row loop, the downscale's row sums,
+// the samplers' runs) has a plain scalar definition and, beside it, vector
+// variants that give the same bits: each lane keeps the scalar order of
+// operations, products and sums stay separate instructions (no fused
+// multiply-add is ever enabled), and lanes never combine.
+//
+// Use:
+//   - A caller asks simd::chosen() once per call (not per run of pixels) and
+//     hands the variant to the kernels it runs.
+//   - simd::supported() lists what this processor runs, scalar first and the
+//     widest last; tests run every kernel in each and compare with scalar.
+//   - simd::Forced pins chosen() to one variant for its lifetime (tests and
+//     benchmarks); it refuses variants the processor lacks.
+//   - Code for an instruction set beyond the build's baseline is marked with
+//     TESSARIN_TARGET_AVX2 (one function) or lies between
+//     TESSARIN_BEGIN_AVX2 and TESSARIN_END_AVX2 (a whole variant file); both
+//     expand to nothing where no marking is needed (MSVC, other processors).
+//     Inside such a region include no header that is not already included
+//     above it: a library template first instantiated there would be compiled
+//     for AVX2 and could be the copy the linker keeps for every unit.
+//   - TESSARIN_SIMD_X86 (SSE2 and AVX2 intrinsics, from simd/x86.hpp) and
+//     TESSARIN_SIMD_NEON (from simd/neon.hpp) say which variants this build
+//     has code for.
+//
+// Processor features are probed once per process: SSE2 is the x86-64
+// baseline, AVX2 is used when the processor and the operating system support
+// it; NEON is always present on aarch64.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define TESSARIN_SIMD_X86 1
+#elif defined(__aarch64__) || defined(_M_ARM64)
+#define TESSARIN_SIMD_NEON 1
+#endif
+
+// GCC and clang (clang-cl too) compile intrinsics only in functions marked
+// for their instruction set; MSVC allows them anywhere.
+#if defined(TESSARIN_SIMD_X86) && (defined(__GNUC__) || defined(__clang__))
+#define TESSARIN_TARGET_AVX2 __attribute__((target("avx2")))
+#if defined(__clang__)
+#define TESSARIN_BEGIN_AVX2 \
+    _Pragma("clang attribute push(__attribute__((target(\"avx2\"))), apply_to = function)")
+#define TESSARIN_END_AVX2 _Pragma("clang attribute pop")
+#else
+#define TESSARIN_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2\")")
+#define TESSARIN_END_AVX2 _Pragma("GCC pop_options")
+#endif
+#else
+#define TESSARIN_TARGET_AVX2
+#define TESSARIN_BEGIN_AVX2
+#define TESSARIN_END_AVX2
+#endif
+
+namespace tessarin::simd {
+
+enum class Variant : std::uint8_t { Scalar, Sse2, Avx2, Neon };
+
+// "scalar", "sse2", "avx2", "neon".
+const char* name(Variant v);
+
+// The variants this processor runs, scalar first, each wider one after.
+const std::vector<Variant>& supported();
+
+// Whether this processor runs v.
+bool runs(Variant v);
+
+// The variant kernels use: the widest supported one, unless a Forced is alive.
+Variant chosen();
+
+// Pins chosen() to `v` while it lives, when the processor runs v (ok() says
+// whether it did); restores the previous choice after. Not for concurrent
+// use with other Forced objects; calls running meanwhile see either choice.
+class Forced {
+public:
+    explicit Forced(Variant v);
+    ~Forced();
+    Forced(const Forced&) = delete;
+    Forced& operator=(const Forced&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    int previous_;
+    bool ok_;
+};
+
+}  // namespace tessarin::simd

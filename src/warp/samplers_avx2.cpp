@@ -1,0 +1,255 @@
+// The samplers' run kernels four lanes wide, for processors with AVX2.
+//
+// The kernels of samplers_lanes.hpp over four-lane vectors, compiled for
+// AVX2 in this unit alone and entered only where the dispatch layer found
+// AVX2 (never FMA: products and sums stay separately rounded). Every header
+// is included before the AVX2 region except the kernels (see
+// simd/dispatch.hpp).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "simd/lanes.hpp"
+#include "warp/samplers.hpp"
+#include "warp/samplers_wide.hpp"
+
+#if defined(TESSARIN_SIMD_X86)
+
+TESSARIN_BEGIN_AVX2
+#include "warp/samplers_lanes.hpp"
+
+namespace tessarin::warp::detail {
+namespace {
+
+template <class U>
+inline U load_word(const void* p) {
+    U v;
+    std::memcpy(&v, p, sizeof(U));
+    return v;
+}
+
+// The 4 int32 lanes of `v` made of byte (or 16-bit element) `b` of each of
+// its 32-bit (or 64-bit) groups, zero-extended.
+inline __m256d byte_lanes(__m128i v, int b) {
+    const char m = static_cast<char>(b), z = -1;
+    const __m128i mask = _mm_setr_epi8(m, z, z, z, static_cast<char>(m + 4), z, z, z, static_cast<char>(m + 8), z,
+                                       z, z, static_cast<char>(m + 12), z, z, z);
+    return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
+}
+
+// The four bytes of 32-bit group `g` of `v`, zero-extended to four lanes.
+inline __m256d group_lanes(__m128i v, int g) {
+    const char b = static_cast<char>(4 * g), z = -1;
+    const __m128i mask = _mm_setr_epi8(b, z, z, z, static_cast<char>(b + 1), z, z, z, static_cast<char>(b + 2), z,
+                                       z, z, static_cast<char>(b + 3), z, z, z);
+    return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
+}
+
+// Element e < E of the runs of E samples at at[0..3], as doubles, four lanes,
+// handed to sink(e, lanes) in the order of e: the lanes hold the e-th sample
+// of each lane's run. Every load stays inside its run except when E is 6:
+// that run is read with one 8- or 16-byte load.
+template <class T, int E, class Sink>
+inline void lanes_of(const T* const* at, Sink& sink) {
+    static_assert(E == 6 || E == 18);
+    constexpr int per_load = 16 / sizeof(T);  // elements of a 16-byte load
+    constexpr int whole = E == 6 ? 6 : E - E % per_load;  // elements from whole loads
+    __m128i v[4];
+#pragma GCC unroll 4
+    for (int e = 0; e < whole; e += per_load) {
+        constexpr int used = whole < per_load ? whole : per_load;
+        for (int l = 0; l < 4; ++l) {
+            const T* p = at[l] + e;
+            v[l] = sizeof(T) == 1 && E == 6 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))
+                                            : _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        }
+        if constexpr (sizeof(T) == 1) {
+            const __m128i ab_lo = _mm_unpacklo_epi8(v[0], v[1]), cd_lo = _mm_unpacklo_epi8(v[2], v[3]);
+            const __m128i ab_hi = _mm_unpackhi_epi8(v[0], v[1]), cd_hi = _mm_unpackhi_epi8(v[2], v[3]);
+            const __m128i q[4] = {_mm_unpacklo_epi16(ab_lo, cd_lo), _mm_unpackhi_epi16(ab_lo, cd_lo),
+                                  _mm_unpacklo_epi16(ab_hi, cd_hi), _mm_unpackhi_epi16(ab_hi, cd_hi)};
+#pragma GCC unroll 16
+            for (int i = 0; i < used; ++i) sink(e + i, group_lanes(q[i / 4], i % 4));
+        } else {
+            const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
+            const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
+            const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
+                                  _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
+#pragma GCC unroll 8
+            for (int i = 0; i < used; ++i)
+                sink(e + i, _mm256_cvtepi32_pd(
+                                _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2]))));
+        }
+    }
+    if constexpr (E == 18) {
+        // The last two elements, read exactly: 2 or 4 bytes per lane.
+        using Pair = std::conditional_t<sizeof(T) == 1, std::uint16_t, std::uint32_t>;
+        auto pair = [&](int l) { return static_cast<int>(load_word<Pair>(at[l] + 16)); };
+        const __m128i g = _mm_setr_epi32(pair(0), pair(1), pair(2), pair(3));
+        if constexpr (sizeof(T) == 1) {
+            sink(16, byte_lanes(g, 0));
+            sink(17, byte_lanes(g, 1));
+        } else {
+            sink(16, _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF))));
+            sink(17, _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16)));
+        }
+    }
+}
+
+// A sink of lanes_of that keeps every element.
+struct KeepLanes {
+    __m256d* out;
+    void operator()(int e, __m256d lanes) { out[e] = lanes; }
+};
+
+// The samples of the 2 x 2 taps of four pixels, as doubles, one pixel per
+// lane: p[r][k * N + c] is channel c of tap column k (0: x0, 1: x0 + 1) in tap
+// row r (0: y0, 1: y0 + 1). `at[l]` points at lane l's tap (x0, y0); no tap
+// is clamped here.
+template <class T, int N>
+inline void bilinear_taps4(const T* const* at, std::size_t stride, __m256d (*p)[2 * N]) {
+    if constexpr (N == 1 && sizeof(T) == 1) {
+        // Lane l's four taps in one 32-bit group: x0, x1 of row 0, then of row 1.
+        auto group = [&](int l) {
+            return static_cast<int>(load_word<std::uint16_t>(at[l]) |
+                                    static_cast<std::uint32_t>(load_word<std::uint16_t>(at[l] + stride)) << 16);
+        };
+        const __m128i v = _mm_setr_epi32(group(0), group(1), group(2), group(3));
+        p[0][0] = byte_lanes(v, 0);
+        p[0][1] = byte_lanes(v, 1);
+        p[1][0] = byte_lanes(v, 2);
+        p[1][1] = byte_lanes(v, 3);
+    } else if constexpr (N == 1) {
+        // Lane l's four 16-bit taps in one 64-bit group, transposed to lanes.
+        auto group = [&](int l) {
+            return static_cast<long long>(load_word<std::uint32_t>(at[l]) |
+                                          static_cast<std::uint64_t>(load_word<std::uint32_t>(at[l] + stride)) << 32);
+        };
+        const __m128i g01 = _mm_set_epi64x(group(1), group(0));
+        const __m128i g23 = _mm_set_epi64x(group(3), group(2));
+        const __m128i t0 = _mm_unpacklo_epi16(g01, g23);  // 0a 2a 0b 2b 0c 2c 0d 2d
+        const __m128i t1 = _mm_unpackhi_epi16(g01, g23);  // 1a 3a 1b 3b ...
+        const __m128i ab = _mm_unpacklo_epi16(t0, t1);    // 0a 1a 2a 3a 0b 1b 2b 3b
+        const __m128i cd = _mm_unpackhi_epi16(t0, t1);
+        p[0][0] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(ab));
+        p[0][1] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_unpackhi_epi64(ab, ab)));
+        p[1][0] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(cd));
+        p[1][1] = _mm256_cvtepi32_pd(_mm_cvtepu16_epi32(_mm_unpackhi_epi64(cd, cd)));
+    } else {
+        // Each lane's tap row is x0's then x1's samples, 6 in all.
+        for (int r = 0; r < 2; ++r) {
+            const std::size_t o = r * stride;
+            const T* row[4] = {at[0] + o, at[1] + o, at[2] + o, at[3] + o};
+            KeepLanes keep{p[r]};
+            lanes_of<T, 6>(row, keep);
+        }
+    }
+}
+
+// Stores the channels of four consecutive pixels, given one 32-bit lane per pixel.
+template <class T, int N>
+inline void store_pixels4(const __m128i* ch, T* out) {
+    auto* o = reinterpret_cast<unsigned char*>(out);
+    if constexpr (N == 1 && sizeof(T) == 1) {
+        const __m128i v = _mm_packus_epi16(_mm_packus_epi32(ch[0], ch[0]), _mm_setzero_si128());
+        const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+        std::memcpy(o, &word, 4);
+    } else if constexpr (N == 1) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi32(ch[0], ch[0]));
+    } else if constexpr (sizeof(T) == 1) {
+        const __m128i rgb0 = _mm_or_si128(ch[0], _mm_or_si128(_mm_slli_epi32(ch[1], 8), _mm_slli_epi32(ch[2], 16)));
+        const __m128i packed = _mm_shuffle_epi8(rgb0, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
+        const auto tail = static_cast<std::uint32_t>(_mm_extract_epi32(packed, 2));
+        std::memcpy(o + 8, &tail, 4);
+    } else {
+        const __m128i rg = _mm_or_si128(ch[0], _mm_slli_epi32(ch[1], 16));
+        const __m128i squeeze = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
+        const __m128i p01 = _mm_shuffle_epi8(_mm_unpacklo_epi32(rg, ch[2]), squeeze);  // pixels 0, 1
+        const __m128i p23 = _mm_shuffle_epi8(_mm_unpackhi_epi32(rg, ch[2]), squeeze);  // pixels 2, 3
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_or_si128(p01, _mm_slli_si128(p23, 12)));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), _mm_srli_si128(p23, 4));
+    }
+}
+
+// The six table entries of four rows, transposed: w[k] holds entry k of each
+// lane's row.
+inline void weights4(const double* const* row, __m256d* w) {
+    const __m256d a = _mm256_loadu_pd(row[0]), b = _mm256_loadu_pd(row[1]);
+    const __m256d c = _mm256_loadu_pd(row[2]), d = _mm256_loadu_pd(row[3]);
+    const __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);  // a0 b0 a2 b2 | a1 b1 a3 b3
+    const __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+    w[0] = _mm256_permute2f128_pd(ab0, cd0, 0x20);
+    w[1] = _mm256_permute2f128_pd(ab1, cd1, 0x20);
+    w[2] = _mm256_permute2f128_pd(ab0, cd0, 0x31);
+    w[3] = _mm256_permute2f128_pd(ab1, cd1, 0x31);
+    const __m128d a45 = _mm_loadu_pd(row[0] + 4), b45 = _mm_loadu_pd(row[1] + 4);
+    const __m128d c45 = _mm_loadu_pd(row[2] + 4), d45 = _mm_loadu_pd(row[3] + 4);
+    w[4] = _mm256_set_m128d(_mm_unpacklo_pd(c45, d45), _mm_unpacklo_pd(a45, b45));
+    w[5] = _mm256_set_m128d(_mm_unpackhi_pd(c45, d45), _mm_unpackhi_pd(a45, b45));
+}
+
+// What the run kernels need beyond the double lanes: 32-bit indices, and
+// loads that widen byte and 16-bit samples of four runs at once.
+struct Lanes4 : simd::F64x4 {
+    using I = __m128i;
+
+    // Bytes a lane's bilinear tap-row load reads beyond the two pixels it
+    // needs: RGB rows of 6 samples are read with one 8- or 16-byte load
+    // (lanes_of). Single-channel taps are read exactly.
+    template <class T, int N>
+    static constexpr std::size_t over_read = N == 1 ? 0 : sizeof(T) == 1 ? 2 : 4;
+    // Single-channel Lanczos-3 rows are read with whole loads a little past
+    // their sixth tap.
+    template <int N>
+    static constexpr bool lanczos3_reads_past = N == 1;
+
+    static D whole(D v, I& i) {
+        i = _mm256_cvttpd_epi32(v);
+        return _mm256_cvtepi32_pd(i);
+    }
+
+    // Offsets in 32-bit lanes: fits_lane_kernels keeps them below 2^30.
+    template <int C, class P>
+    static void addresses(const P* base, I r, std::int32_t rs, I c, std::int32_t bias, const P** at) {
+        __m128i off = _mm_mullo_epi32(r, _mm_set1_epi32(rs));
+        if constexpr (C == 1) off = _mm_add_epi32(off, c);
+        if constexpr (C == 3) off = _mm_add_epi32(off, _mm_add_epi32(_mm_add_epi32(c, c), c));
+        if (bias != 0) off = _mm_add_epi32(off, _mm_set1_epi32(bias));
+        alignas(16) std::int32_t o[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(o), off);
+        for (int l = 0; l < 4; ++l) at[l] = base + o[l];
+    }
+
+    static void rows(const double* const* row, D* w) { weights4(row, w); }
+
+    template <class T, int N>
+    static void bilinear_taps(const T* const* at, std::size_t stride, D (*p)[2 * N]) {
+        bilinear_taps4<T, N>(at, stride, p);
+    }
+
+    template <class T, int E, class Sink>
+    static void tap_row(const T* const* at, Sink& sink) {
+        lanes_of<T, E>(at, sink);
+    }
+
+    template <class T, int N>
+    static void store_pixels(const D* v, T* out) {
+        __m128i ch[N];
+        for (int c = 0; c < N; ++c) ch[c] = _mm256_cvttpd_epi32(v[c]);
+        store_pixels4<T, N>(ch, out);
+    }
+};
+
+}  // namespace
+}  // namespace tessarin::warp::detail
+TESSARIN_END_AVX2
+
+namespace tessarin::warp::detail {
+
+TESSARIN_SAMPLER_RUNS(avx2, Lanes4)
+
+}  // namespace tessarin::warp::detail
+
+#endif

@@ -1,0 +1,265 @@
+// The samplers applied to a run of positions, written once over a lane type:
+// a vector lane holds one output pixel and keeps exactly the operations of
+// the per-pixel samplers in samplers.hpp, in the same order; lanes never
+// combine. Groups of positions whose taps need no clamping go through the
+// vector kernels; groups near the border or holding NaN positions go through
+// the per-pixel samplers.
+//
+// The lane type L extends a double-lane type of simd/lanes.hpp with what
+// differs per instruction set, the loads, widening and stores:
+//   I                            vector of the lanes' integer coordinates
+//   whole(v, i)                  trunc(v) as doubles, and as integers into i
+//   addresses<C>(base, r, rs, c, bias, at)
+//                                at[l] = base + (r[l] * rs + c[l] * C + bias)
+//                                for coordinates inside the image (C is 0, 1
+//                                or 3)
+//   rows(const double* const* r, D* w)
+//                                entries 0..5 of table rows r[l], transposed:
+//                                w[k] holds entry k of each lane's row
+//   bilinear_taps<T, N>(at, stride, p)
+//                                the 2 x 2 taps from at[l], p[r][k * N + c]
+//   tap_row<T, E>(at, sink)      sink(e, lanes) for each of the E samples of
+//                                the runs at[l], in order of e
+//   store_pixels<T, N>(v, out)   truncates lanes in [0, MAX] and stores the
+//                                channels of consecutive pixels
+//   over_read<T, N>              bytes a bilinear tap-row load reads past the
+//                                row's two pixels (0 when loads are exact)
+//   lanczos3_reads_past<N>       whether a Lanczos-3 tap-row load reads past
+//                                the row's sixth tap
+// A kernel whose loads read past a tap row never takes a group whose last tap
+// row is the image's last row, so every load stays inside the buffer.
+//
+// Each variant file (samplers_avx2.cpp, samplers_neon.cpp) includes this
+// header and gets its own copy (internal linkage), compiled for its
+// instruction set; keep it free of library templates (see simd/dispatch.hpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "warp/samplers.hpp"
+
+namespace tessarin::warp::detail {
+namespace {
+
+// The kernels may compute element offsets in 32-bit lanes, and a row must be
+// long enough to hold what a bilinear load reads past its taps (a Lanczos-3
+// interior needs rows of at least 7 pixels anyway).
+template <class L, class T, int N>
+inline bool fits_lane_kernels(std::size_t width, std::size_t height) {
+    constexpr std::size_t limit = std::size_t{1} << 30;
+    return width < limit && height < limit && width * N < limit / (height == 0 ? 1 : height) &&
+           width * N * sizeof(T) >= L::template over_read<T, N>;
+}
+
+// Whether the positions at xs, ys all satisfy lo <= x < x_end and
+// lo <= y < y_end; a NaN coordinate never does.
+template <class L>
+inline bool all_within(const double* xs, const double* ys, double lo, double x_end, double y_end) {
+    using D = typename L::D;
+    const D x = L::load(xs), y = L::load(ys), l = L::set1(lo);
+    const D m = L::both(L::both(L::greater_equal(x, l), L::less(x, L::set1(x_end))),
+                        L::both(L::greater_equal(y, l), L::less(y, L::set1(y_end))));
+    return L::bits(m) == (1u << L::lanes) - 1;
+}
+
+// Rounds half up and clamps to the element range, lane by lane, as to_sample
+// does before its truncation (a NaN sum gives 0).
+template <class L, class T>
+inline typename L::D clamped(typename L::D acc) {
+    const typename L::D v = L::max(L::add(acc, L::set1(0.5)), L::zero());
+    return L::min(v, L::set1(max_sample<T>));
+}
+
+// One group of bilinear samples whose positions all satisfy 0 <= x < width - 1
+// and 0 <= y < height - 1 (no tap clamped, no NaN): the floor is the
+// truncation, and the weights and sums are those of sample_bilinear.
+template <class L, class T, int N>
+inline void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
+    using D = typename L::D;
+    constexpr std::size_t lanes = L::lanes;
+    typename L::I ix, iy;
+    const D x = L::load(xs), y = L::load(ys);
+    const D fx = L::sub(x, L::whole(x, ix));
+    const D fy = L::sub(y, L::whole(y, iy));
+    const D one = L::set1(1.0);
+    const D gx = L::sub(one, fx);
+    const D gy = L::sub(one, fy);
+    const D w00 = L::mul(gx, gy);
+    const D w10 = L::mul(fx, gy);
+    const D w01 = L::mul(gx, fy);
+    const D w11 = L::mul(fx, fy);
+    const T* at[lanes];
+    L::template addresses<N>(src, iy, static_cast<std::int32_t>(stride), ix, 0, at);
+    D p[2][2 * N];
+    L::template bilinear_taps<T, N>(at, stride, p);
+    D ch[N];
+    for (int c = 0; c < N; ++c) {
+        D acc = L::add(L::mul(p[0][c], w00), L::mul(p[0][N + c], w10));
+        acc = L::add(acc, L::mul(p[1][c], w01));
+        acc = L::add(acc, L::mul(p[1][N + c], w11));
+        ch[c] = clamped<L, T>(acc);
+    }
+    L::template store_pixels<T, N>(ch, out);
+}
+
+template <class L, class T, int N>
+inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, const double* xs, const double* ys,
+                           std::size_t count, T* out) {
+    constexpr std::size_t lanes = L::lanes;
+    auto one_by_one = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) sample_bilinear<T, N>(src, width, height, xs[k], ys[k], out + k * N);
+    };
+    if (!fits_lane_kernels<L, T, N>(width, height)) return one_by_one(0, count);
+    const double x_end = static_cast<double>(width) - 1.0;
+    const double y_end = static_cast<double>(height) - (L::template over_read<T, N> > 0 ? 2.0 : 1.0);
+    const std::size_t stride = width * N;
+    std::size_t i = 0;
+    for (; i + lanes <= count; i += lanes) {
+        if (all_within<L>(xs + i, ys + i, 0.0, x_end, y_end))
+            bilinear_group<L, T, N>(src, stride, xs + i, ys + i, out + i * N);
+        else
+            one_by_one(i, i + lanes);
+    }
+    one_by_one(i, count);
+}
+
+// Table rows of fractions in [0, 1): table_row's rounding, lane by lane (the
+// scaling, truncation and remainder are exact).
+template <class L>
+inline typename L::I table_rows(typename L::D fraction) {
+    using D = typename L::D;
+    typename L::I unused, row;
+    const D f = L::mul(fraction, L::set1(1024.0));
+    const D whole = L::whole(f, unused);
+    const D up = L::select(L::greater_equal(L::sub(f, whole), L::set1(0.5)), L::set1(1.0), L::zero());
+    L::whole(L::add(whole, up), row);
+    return row;
+}
+
+// A sink of tap_row that adds the terms of one tap row to the accumulators:
+// sample e is channel e % N of tap e / N, weighed by wx[tap] * wy, the weight
+// product formed once per tap.
+template <class L, int N>
+struct Lanczos3Terms {
+    using D = typename L::D;
+    D* acc;
+    const D* wx;
+    D wy;
+    D weight;
+    void operator()(int e, D samples) {
+        const int c = e % N;
+        if (c == 0) weight = L::mul(wx[e / N], wy);
+        acc[c] = L::add(acc[c], L::mul(samples, weight));
+    }
+};
+
+// G groups of Lanczos-3 samples whose positions all satisfy 2 <= x < width - 3
+// and 2 <= y < height - 3 (no tap clamped, no NaN). Each lane adds its 36
+// terms per channel in the order of sample_lanczos3; the G groups run side by
+// side only to overlap their chains of additions.
+template <class L, class T, int N, int G>
+inline void lanczos3_group(const T* src, std::size_t stride, const double* table, const double* xs,
+                           const double* ys, T* out) {
+    using D = typename L::D;
+    constexpr std::size_t lanes = L::lanes;
+    D wx[G][6], wy[G][6], acc[G][N];
+    const T* base[G][lanes];
+    for (int g = 0; g < G; ++g) {
+        typename L::I ix, iy;
+        const D x = L::load(xs + lanes * g), y = L::load(ys + lanes * g);
+        const typename L::I rx = table_rows<L>(L::sub(x, L::whole(x, ix)));
+        const typename L::I ry = table_rows<L>(L::sub(y, L::whole(y, iy)));
+        const double* rows_x[lanes];
+        const double* rows_y[lanes];
+        L::template addresses<0>(table, rx, 6, rx, 0, rows_x);
+        L::template addresses<0>(table, ry, 6, ry, 0, rows_y);
+        // The taps start two rows up and two pixels left of the floor.
+        const auto row_step = static_cast<std::int32_t>(stride);
+        L::template addresses<N>(src, iy, row_step, ix, -2 * row_step - 2 * N, base[g]);
+        L::rows(rows_x, wx[g]);
+        L::rows(rows_y, wy[g]);
+        for (int c = 0; c < N; ++c) acc[g][c] = L::zero();
+    }
+    for (int j = 0; j < 6; ++j)
+        for (int g = 0; g < G; ++g) {
+            const T* at[lanes];
+            for (std::size_t l = 0; l < lanes; ++l) at[l] = base[g][l] + j * stride;
+            Lanczos3Terms<L, N> terms{acc[g], wx[g], wy[g][j], L::zero()};
+            L::template tap_row<T, 6 * N>(at, terms);
+        }
+    for (int g = 0; g < G; ++g) {
+        D ch[N];
+        for (int c = 0; c < N; ++c) ch[c] = clamped<L, T>(acc[g][c]);
+        L::template store_pixels<T, N>(ch, out + lanes * g * N);
+    }
+}
+
+template <class L, class T, int N>
+inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
+                           const double* xs, const double* ys, std::size_t count, T* out) {
+    // Interior groups only, as in bilinear_lanes.
+    constexpr std::size_t lanes = L::lanes;
+    constexpr int G = N == 1 ? 2 : 1;
+    const double lo = 2.0;
+    const double x_end = static_cast<double>(width) - 3.0;
+    const double y_end = static_cast<double>(height) - (L::template lanczos3_reads_past<N> ? 4.0 : 3.0);
+    const std::size_t stride = width * N;
+    auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, lo, x_end, y_end); };
+    auto one_by_one = [&](std::size_t i, std::size_t n) {
+        sample_lanczos3_interleaved<T, N>(src, width, height, table, xs + i, ys + i, n, out + i * N);
+    };
+    const double* t = table[0].data();
+    if (!fits_lane_kernels<L, T, N>(width, height)) return one_by_one(0, count);
+    std::size_t i = 0;
+    for (; i + lanes * G <= count; i += lanes * G) {
+        bool all = true;
+        for (int g = 0; g < G; ++g) all = all && inside(i + lanes * g);
+        if (all) {
+            lanczos3_group<L, T, N, G>(src, stride, t, xs + i, ys + i, out + i * N);
+            continue;
+        }
+        for (int g = 0; g < G; ++g) {
+            const std::size_t k = i + lanes * g;
+            if (inside(k))
+                lanczos3_group<L, T, N, 1>(src, stride, t, xs + k, ys + k, out + k * N);
+            else
+                one_by_one(k, lanes);
+        }
+    }
+    for (; i + lanes <= count; i += lanes) {
+        if (inside(i))
+            lanczos3_group<L, T, N, 1>(src, stride, t, xs + i, ys + i, out + i * N);
+        else
+            one_by_one(i, lanes);
+    }
+    one_by_one(i, count - i);
+}
+
+}  // namespace
+}  // namespace tessarin::warp::detail
+
+// Defines bilinear_run_<suffix> and lanczos3_run_<suffix> (declared in
+// samplers_wide.hpp) over lane type L for the four instances, in namespace
+// tessarin::warp::detail, outside any target region.
+#define TESSARIN_SAMPLER_RUNS(suffix, L)                                                                        \
+    template <class T, int N>                                                                                  \
+    void bilinear_run_##suffix(const T* src, std::size_t width, std::size_t height, const double* xs,          \
+                               const double* ys, std::size_t count, T* out) {                                   \
+        bilinear_lanes<L, T, N>(src, width, height, xs, ys, count, out);                                       \
+    }                                                                                                          \
+    template <class T, int N>                                                                                  \
+    void lanczos3_run_##suffix(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table, \
+                               const double* xs, const double* ys, std::size_t count, T* out) {                 \
+        lanczos3_lanes<L, T, N>(src, width, height, table, xs, ys, count, out);                                \
+    }                                                                                                          \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 1)                                                         \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 3)                                                         \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 1)                                                        \
+    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 3)
+
+#define TESSARIN_SAMPLER_INSTANCE(suffix, T, N)                                                              \
+    template void bilinear_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const double*, const double*, \
+                                              std::size_t, T*);                                               \
+    template void lanczos3_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const Lanczos3Table&,       \
+                                              const double*, const double*, std::size_t, T*);
