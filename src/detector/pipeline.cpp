@@ -156,10 +156,9 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
 // Size checks shared by the four sample types; true when detection goes on.
 bool checked(std::size_t len, std::size_t width, std::size_t height,
              sample::Result<std::vector<Segment>>& result) {
-    std::size_t expected;
-    if (__builtin_mul_overflow(width, height, &expected)) expected = std::numeric_limits<std::size_t>::max();
-    if (len != expected || (width != 0 && expected / width != height)) {
-        result = sample::SizeMismatch{expected, len};
+    const auto product = sample::checked_product({width, height});
+    if (!product || len != *product) {
+        result = sample::SizeMismatch{sample::saturating_product({width, height}), len};
         return false;
     }
     result = std::vector<Segment>{};

@@ -90,14 +90,12 @@ PyArrayObject* map_argument(PyObject* obj, const char* param) {
 // shape whose other dimensions overflow as well). Checked before any work so a
 // hopeless size costs nothing.
 bool output_fits(std::size_t width, std::size_t height, std::size_t channels, std::size_t item) {
-    const auto max = static_cast<std::size_t>(NPY_MAX_INTP);
-    std::size_t bytes = item;
-    for (std::size_t dim : {height, width, channels}) {
-        if (dim == 0) continue;
-        if (__builtin_mul_overflow(bytes, dim, &bytes) || bytes > max) {
-            PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array");
-            return false;
-        }
+    // The partial products only grow, so bounding the whole bounds each.
+    const auto nonzero = [](std::size_t dim) { return dim == 0 ? std::size_t{1} : dim; };
+    const auto bytes = sample::checked_product({item, nonzero(height), nonzero(width), nonzero(channels)});
+    if (!bytes || *bytes > static_cast<std::size_t>(NPY_MAX_INTP)) {
+        PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array");
+        return false;
     }
     return true;
 }
