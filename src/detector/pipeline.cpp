@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "detector/angles.hpp"
 #include "detector/saturate.hpp"
 #include "detector/detector.hpp"
 #include "detector/downscale.hpp"
@@ -13,11 +14,11 @@
 #include "detector/nfa.hpp"
 #include "detector/refine.hpp"
 #include "detector/region.hpp"
+#include "detector/testing.hpp"
 
 namespace tessarin::detector {
 namespace {
 
-constexpr double angle_tolerance = 0.39269908169872414;  // pi / 8
 constexpr double start_p = 0.125;
 constexpr double log10_11 = 1.0413926851582251;  // a run-time log10(11) is one ulp lower
 constexpr double log10_8 = 0.9030899869919435;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detector/detector.hpp"
+#include "detector/testing.hpp"
 #include "python/repr_text.hpp"
 
 using tessarin::detector::Segment;
