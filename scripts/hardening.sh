@@ -73,17 +73,19 @@ if want asan; then
 fi
 
 # --- 2. ThreadSanitizer -------------------------------------------------------
-# The suites of the pool, the parallel loops and the concurrent callers.
-tsan_suites="Pool*:PoolTest*:ConcurrentCalls*:FieldMatchesDefinition*:LevelLineField*:SeedOrder*:StepEdge*"
-tsan_suites+=":UnrepresentableSample*:BorderTest*:ColumnMap*:ConstantTest*:Downscale*:Kernel*:ReferenceTest*"
-tsan_suites+=":SizeTest*:WeightedSum*:WorkersTest*:RemapSizes*:WarpSizes*:WorkerCounts*"
+# The suites of the pool, the parallel loops and the concurrent callers, plain
+# and parametrized (Prefix/Suite.Test/N).
+tsan_suites=(Pool PoolTest ConcurrentCalls FieldMatchesDefinition LevelLineField SeedOrder StepEdge
+             UnrepresentableSample BorderTest ColumnMap ColumnMapTest ConstantTest Downscale Kernel KernelTest
+             ReferenceTest SizeTest WeightedSum WorkersTest RemapSizes WarpSizes WorkerCounts)
+tsan_filter=$(printf '%s.*:*/%s.*:' $(for s in "${tsan_suites[@]}"; do echo "$s $s"; done))
 tsan_build() {
     apt_need libgtest-dev || return 1
     build tsan -DCMAKE_CXX_COMPILER=g++ -DTESSARIN_SANITIZE=thread -DTESSARIN_BUILD_TESTS=ON -DTESSARIN_BUILD_MODULE=OFF
 }
 tsan_tests() {
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 \
-        "$out/tsan/tessarin_tests" --gtest_brief=1 --gtest_filter="$tsan_suites"
+        "$out/tsan/tessarin_tests" --gtest_brief=1 --gtest_filter="$tsan_filter"
 }
 if want tsan; then
     stage "TSan build" tsan_build
