@@ -28,16 +28,8 @@ sample::Result<std::vector<Segment>> detect(std::span<const float> pixels, std::
 sample::Result<std::vector<Segment>> detect(std::span<const double> pixels, std::size_t width,
                                             std::size_t height, double scale);
 
-// log10 of the number of tests for a w × h working image.
-double log_nt(std::size_t w, std::size_t h);
-
-// ceil(log_nt / log10(8)), saturated to an unsigned word (NaN or negative: 0).
-std::size_t min_region_size(double log_nt);
-
-// Length of a segment: hypot(x2 - x1, y2 - y1).
+// Length of a segment: hypot(x2 - x1, y2 - y1), the length the results are
+// sorted by.
 double segment_length(const Segment& s);
-
-// Stable sort by length, longest first, lengths ordered by IEEE totalOrder.
-void sort_longest_first(std::vector<Segment>& segments);
 
 }  // namespace tessarin::detector

@@ -3,6 +3,7 @@
 // background model of independent pixel directions.
 #include "detector/saturate.hpp"
 #include "detector/nfa.hpp"
+#include "detector/testing.hpp"
 
 #include <algorithm>
 #include <cmath>

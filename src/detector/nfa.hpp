@@ -29,11 +29,6 @@ struct AlignedCount {
 AlignedCount count_aligned(const Rect& rect, std::span<const Px> field, std::size_t width,
                            std::size_t height, float grad_threshold);
 
-// The same counts from the inside test applied to every pixel of the clamped
-// bounding box; the reference that count_aligned must match bit for bit.
-AlignedCount count_aligned_in_box(const Rect& rect, std::span<const Px> field, std::size_t width,
-                                  std::size_t height, float grad_threshold);
-
 // -log10(NT * B(n, k, p)) with log_nt = log10(NT), B the binomial tail; the
 // series stops early once its remainder is provably small.
 double binomial_log_nfa(std::size_t n, std::size_t k, double p, double log_nt);

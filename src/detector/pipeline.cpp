@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "detector/angles.hpp"
 #include "detector/saturate.hpp"
 #include "detector/detector.hpp"
 #include "detector/downscale.hpp"
@@ -13,11 +14,11 @@
 #include "detector/nfa.hpp"
 #include "detector/refine.hpp"
 #include "detector/region.hpp"
+#include "detector/testing.hpp"
 
 namespace tessarin::detector {
 namespace {
 
-constexpr double angle_tolerance = 0.39269908169872414;  // pi / 8
 constexpr double start_p = 0.125;
 constexpr double log10_11 = 1.0413926851582251;  // a run-time log10(11) is one ulp lower
 constexpr double log10_8 = 0.9030899869919435;
@@ -156,10 +157,9 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
 // Size checks shared by the four sample types; true when detection goes on.
 bool checked(std::size_t len, std::size_t width, std::size_t height,
              sample::Result<std::vector<Segment>>& result) {
-    std::size_t expected;
-    if (__builtin_mul_overflow(width, height, &expected)) expected = std::numeric_limits<std::size_t>::max();
-    if (len != expected || (width != 0 && expected / width != height)) {
-        result = sample::SizeMismatch{expected, len};
+    const auto product = sample::checked_product({width, height});
+    if (!product || len != *product) {
+        result = sample::SizeMismatch{sample::saturating_product({width, height}), len};
         return false;
     }
     result = std::vector<Segment>{};

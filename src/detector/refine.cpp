@@ -4,14 +4,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "detector/angles.hpp"
 #include "detector/nfa.hpp"
 #include "detector/region.hpp"
 
 namespace tessarin::detector {
 namespace {
 
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
 constexpr double min_density = 0.7;
 constexpr double radius_factor = 0.75;
 constexpr int trials_per_phase = 5;
@@ -88,9 +87,7 @@ double tolerance_near_seed(std::span<const std::uint32_t> region, std::span<cons
     double sum = 0.0, sum_sq = 0.0, count = 0.0;
     for (std::uint32_t i : region) {
         if (!dist.closer_than(i, r.width)) continue;
-        double e = direction_of(field[i]) - seed_angle;
-        while (e <= -pi) e += two_pi;
-        while (e > pi) e -= two_pi;
+        const double e = wrap_angle(direction_of(field[i]) - seed_angle);
         sum += e;
         sum_sq += e * e;
         count += 1.0;

@@ -3,12 +3,10 @@
 
 #include <cmath>
 
+#include "detector/angles.hpp"
+
 namespace tessarin::detector {
 namespace {
-
-constexpr double pi = 3.141592653589793;
-constexpr double two_pi = 6.283185307179586;
-constexpr double pi_over_8 = 0.39269908169872414;
 
 // The running state of a growing region: the sum S of its unit vectors and the
 // least dot product a newcomer needs, T = hypot(Sx, Sy) * cos(tolerance).
@@ -56,10 +54,11 @@ struct Growth {
     }
 };
 
-// cos(pi / 8), the tolerance of every first growth, computed once.
+// The cosine of the pipeline's tolerance, that of every first growth, is
+// computed once.
 double cos_of(double tolerance) {
-    static const double cos_pi_over_8 = std::cos(pi_over_8);
-    return tolerance == pi_over_8 ? cos_pi_over_8 : std::cos(tolerance);
+    static const double cos_first = std::cos(angle_tolerance);
+    return tolerance == angle_tolerance ? cos_first : std::cos(tolerance);
 }
 
 }  // namespace
@@ -146,13 +145,8 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
                                                                    : std::atan2(m, lambda - b);
 
     // The axis is known only up to its sense; point it like the region's
-    // level lines. The region angle is an atan2 result, so at most one turn
-    // is needed; a non-finite difference is left as it is.
-    double e = theta - angle;
-    if (std::isfinite(e) && std::fabs(e) < 4.0 * two_pi) {
-        while (e <= -pi) e += two_pi;
-        while (e > pi) e -= two_pi;
-    }
+    // level lines.
+    const double e = wrap_angle(theta - angle);
     if (std::fabs(e) > pi_over_8) theta = theta + pi;
     const double dx = std::cos(theta), dy = std::sin(theta);
 

@@ -10,8 +10,6 @@
 
 namespace tessarin::detector {
 
-// Empties `region`, grows it from `seed` (first entry), marks its pixels used
-// and returns the region angle in radians.
 // The sum S of a region's unit vectors; the region angle is atan2(Sy, Sx).
 struct RegionSum {
     double sx, sy;
@@ -24,6 +22,8 @@ RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::sp
                           std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
                           std::size_t height);
 
+// Empties `region`, grows it from `seed` (first entry), marks its pixels used
+// and returns the region angle in radians.
 double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
                    std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
                    std::size_t height);

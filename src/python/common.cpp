@@ -11,6 +11,28 @@ bool same_name(PyObject* key, const char* name) {
     return PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0;
 }
 
+void add_note(const char* note) {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* exc = PyErr_GetRaisedException();
+    if (exc == nullptr) return;
+    PyObject* r = PyObject_CallMethod(exc, "add_note", "s", note);
+    if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
+    Py_XDECREF(r);
+    PyErr_SetRaisedException(exc);
+#else
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
+    if (value != nullptr) {
+        PyObject* r = PyObject_CallMethod(value, "add_note", "s", note);
+        if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
+        Py_XDECREF(r);
+    }
+    PyErr_Restore(type, value, tb);
+#endif
+}
+
 }  // namespace
 
 bool bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
@@ -68,26 +90,19 @@ bool bind(const Params& p, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     return false;
 }
 
-void add_note(const char* note) {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* exc = PyErr_GetRaisedException();
-    if (exc == nullptr) return;
-    PyObject* r = PyObject_CallMethod(exc, "add_note", "s", note);
-    if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
-    Py_XDECREF(r);
-    PyErr_SetRaisedException(exc);
-#else
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
-    if (value != nullptr) {
-        PyObject* r = PyObject_CallMethod(value, "add_note", "s", note);
-        if (r == nullptr) PyErr_Clear();  // the original error matters more than its note
-        Py_XDECREF(r);
-    }
-    PyErr_Restore(type, value, tb);
-#endif
+void raise_cannot_convert(PyObject* obj, const char* target) {
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", Py_TYPE(obj)->tp_name, target);
+}
+
+bool noted(const char* param) {
+    const std::string note = std::string("while processing '") + param + "'";
+    add_note(note.c_str());
+    return false;
+}
+
+bool cannot_convert(PyObject* obj, const char* target, const char* param) {
+    raise_cannot_convert(obj, target);
+    return noted(param);
 }
 
 bool to_double(PyObject* obj, double* out) {
@@ -99,6 +114,13 @@ bool to_double(PyObject* obj, double* out) {
     if (v == -1.0 && PyErr_Occurred()) return false;
     *out = v;
     return true;
+}
+
+bool number_argument(PyObject* obj, double* out, const char* param) { return to_double(obj, out) || noted(param); }
+
+void raise_internal_mismatch(const char* why, const sample::SizeMismatch& e) {
+    const std::string text = std::string(why) + ": " + sample::to_string(e);
+    PyErr_SetString(PyExc_SystemError, text.c_str());
 }
 
 void raise_current_exception() noexcept {

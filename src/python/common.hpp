@@ -1,6 +1,7 @@
 // Pieces shared by the module's functions: argument binding with CPython's
-// wording, notes on conversion errors, the boundary that turns C++ failures
-// into Python exceptions, and detaching around native work.
+// wording, the conversion errors and their notes, the internal error for a
+// size mismatch the arrays' shapes rule out, the boundary that turns C++
+// failures into Python exceptions, and detaching around native work.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -8,6 +9,9 @@
 
 #include <exception>
 #include <utility>
+#include <variant>
+
+#include "sample/size_mismatch.hpp"
 
 namespace tessarin::python {
 
@@ -25,12 +29,40 @@ struct Params {
 bool bind(const Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           PyObject** out);
 
-// Attaches `note` to the exception being raised (through its add_note), so
-// that the caller sees which parameter a conversion failed on.
-void add_note(const char* note);
+// Raises CPython's TypeError for a failed conversion:
+// "'<type of obj>' object cannot be converted to '<target>'".
+void raise_cannot_convert(PyObject* obj, const char* target);
+
+// Attaches the note "while processing '<param>'" to the exception being
+// raised (through its add_note), so that the caller sees which parameter a
+// conversion failed on. Answers false: a converter ends with
+// `return noted("scale");`.
+bool noted(const char* param);
+
+// raise_cannot_convert, then noted.
+bool cannot_convert(PyObject* obj, const char* target, const char* param);
 
 // A float is read directly, anything else through PyFloat_AsDouble.
 bool to_double(PyObject* obj, double* out);
+
+// to_double, the failure noted with the parameter.
+bool number_argument(PyObject* obj, double* out, const char* param);
+
+// Raises the internal error for a SizeMismatch that cannot occur because the
+// buffers were made from the arrays' own shapes: SystemError
+// "<why>: <the mismatch's text>".
+void raise_internal_mismatch(const char* why, const sample::SizeMismatch& e);
+
+// The value a native entry point produced, or NULL with the internal error
+// when it answered SizeMismatch.
+template <class T>
+T* produced(sample::Result<T>& result, const char* why) {
+    if (const auto* e = std::get_if<sample::SizeMismatch>(&result)) {
+        raise_internal_mismatch(why, *e);
+        return nullptr;
+    }
+    return &std::get<T>(result);
+}
 
 // Raises the Python exception for the C++ exception being handled.
 void raise_current_exception() noexcept;

@@ -1,13 +1,12 @@
 // detect(gray, scale=...): the Python face of the segment detector.
 #include <cstdint>
 #include <span>
-#include <string>
-#include <variant>
 #include <vector>
 
 #include "detector/detector.hpp"
 #include "python/arrays.hpp"
 #include "python/common.hpp"
+#include "python/dispatch.hpp"
 #include "python/functions.hpp"
 #include "python/segment.hpp"
 
@@ -32,12 +31,9 @@ PyObject* detect_typed(PyArrayObject* array, double scale) {
     Elements<T> pixels(array);
     sample::Result<std::vector<detector::Segment>> result;
     detached([&] { result = detector::detect(std::span<const T>(pixels.data(), pixels.size()), width, height, scale); });
-    if (auto* mismatch = std::get_if<sample::SizeMismatch>(&result)) {
-        std::string text = "the buffer length comes from the array's own shape: " + sample::to_string(*mismatch);
-        PyErr_SetString(PyExc_SystemError, text.c_str());
-        return nullptr;
-    }
-    const auto& segments = std::get<std::vector<detector::Segment>>(result);
+    const auto* found = produced(result, "the buffer length comes from the array's own shape");
+    if (found == nullptr) return nullptr;
+    const std::vector<detector::Segment>& segments = *found;
     Ref list(PyList_New(static_cast<Py_ssize_t>(segments.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < segments.size(); ++i) {
@@ -52,19 +48,13 @@ PyObject* detect_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
     PyObject* argv[2];
     if (!bind(detect_params, args, nargs, kwnames, argv)) return nullptr;
     double scale = 0.8;
-    if (argv[1] != nullptr && !to_double(argv[1], &scale)) {
-        add_note("while processing 'scale'");
-        return nullptr;
-    }
+    if (argv[1] != nullptr && !number_argument(argv[1], &scale, "scale")) return nullptr;
     if (!ensure_numpy()) return nullptr;
     // Held for the whole call, whatever the caller does meanwhile.
     Ref held = Ref::borrow(argv[0]);
-    if (PyArrayObject* a = match_array(argv[0], 2, NPY_FLOAT64)) return detect_typed<double>(a, scale);
-    if (PyArrayObject* a = match_array(argv[0], 2, NPY_FLOAT32)) return detect_typed<float>(a, scale);
-    if (PyArrayObject* a = match_array(argv[0], 2, NPY_UINT8)) return detect_typed<std::uint8_t>(a, scale);
-    if (PyArrayObject* a = match_array(argv[0], 2, NPY_UINT16)) return detect_typed<std::uint16_t>(a, scale);
-    PyErr_SetString(PyExc_TypeError, "detect expects a (height, width) array of uint8, uint16, float32 or float64");
-    return nullptr;
+    return by_element_type<double, float, std::uint8_t, std::uint16_t>(
+        argv[0], 2, "detect expects a (height, width) array of uint8, uint16, float32 or float64", any_shape,
+        [&]<class T>(PyArrayObject* a) { return detect_typed<T>(a, scale); });
 }
 
 }  // namespace

@@ -82,15 +82,8 @@ bool filter_argument(PyObject* obj, PyObject** name) {
         *name = nullptr;
         return true;
     }
-    if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(obj)->tp_name);
-        add_note("while processing 'filter'");
-        return false;
-    }
-    if (PyUnicode_AsUTF8AndSize(obj, nullptr) == nullptr) {
-        add_note("while processing 'filter'");
-        return false;
-    }
+    if (!PyUnicode_Check(obj)) return cannot_convert(obj, "str", "filter");
+    if (PyUnicode_AsUTF8AndSize(obj, nullptr) == nullptr) return noted("filter");
     *name = obj;
     return true;
 }

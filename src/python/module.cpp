@@ -64,7 +64,7 @@ int tessarin(PyObject* module) {
         Ref fn_name(PyObject_GetAttrString(fn.get(), "__name__"));
         if (!fn_name) return -1;
         if (!PyUnicode_Check(fn_name.get())) {
-            PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", Py_TYPE(fn_name.get())->tp_name);
+            raise_cannot_convert(fn_name.get(), "str");
             return -1;
         }
         if (add_public(module, fn_name.get(), fn.release()) < 0) return -1;
@@ -74,7 +74,7 @@ int tessarin(PyObject* module) {
 
 int module_exec(PyObject* module) {
     if (!PyModule_Check(module)) {
-        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'module'", Py_TYPE(module)->tp_name);
+        raise_cannot_convert(module, "module");
         return -1;
     }
     PyObject* ok = guarded([&]() -> PyObject* { return tessarin(module) < 0 ? nullptr : Py_None; });

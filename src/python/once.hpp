@@ -40,7 +40,9 @@ private:
 };
 
 // A heap type made once per process from its spec and kept for the life of
-// the process (it is shared by every module object and read-only after).
+// the process. It is shared by every module object and every thread, so it is
+// made immutable: assigning or deleting an attribute of the type itself fails
+// with TypeError, as for a built-in type.
 class ProcessType {
 public:
     constexpr explicit ProcessType(PyType_Spec& spec) : spec_(spec) {}
@@ -48,7 +50,9 @@ public:
     // The type (borrowed), or NULL with the exception of a failed creation.
     PyTypeObject* get() {
         bool ok = once_.run([this] {
-            type_ = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec_));
+            PyType_Spec spec = spec_;
+            spec.flags |= Py_TPFLAGS_IMMUTABLETYPE;
+            type_ = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
             return type_ != nullptr;
         });
         return ok ? type_ : nullptr;

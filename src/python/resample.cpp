@@ -6,11 +6,10 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
-#include <string>
-#include <variant>
 
 #include "python/arrays.hpp"
 #include "python/common.hpp"
+#include "python/dispatch.hpp"
 #include "python/filter_name.hpp"
 #include "python/functions.hpp"
 #include "warp/remap.hpp"
@@ -25,36 +24,22 @@ constexpr const char* remap_names[] = {"src", "map_x", "map_y", "filter"};
 constexpr Params remap_rgb_params{"remap_rgb", remap_names, 4, 3};
 constexpr Params remap_gray_params{"remap_gray", remap_names, 4, 3};
 
-bool noted(const char* note) {
-    add_note(note);
-    return false;
-}
-
-bool cannot_convert(PyObject* obj, const char* target, const char* note) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", Py_TYPE(obj)->tp_name, target);
-    return noted(note);
-}
-
 bool inverse_argument(PyObject* obj, std::array<double, 9>& h) {
-    const char* note = "while processing 'inverse'";
-    if (!PySequence_Check(obj)) return cannot_convert(obj, "Sequence", note);
+    const char* param = "inverse";
+    if (!PySequence_Check(obj)) return cannot_convert(obj, "Sequence", param);
     Py_ssize_t n = PyObject_Size(obj);
-    if (n < 0) return noted(note);
+    if (n < 0) return noted(param);
     if (n != 9) {
         PyErr_Format(PyExc_ValueError, "expected a sequence of length 9 (got %zd)", n);
-        return noted(note);
+        return noted(param);
     }
     for (Py_ssize_t i = 0; i < 9; ++i) {
         Ref index(PyLong_FromSsize_t(i));
-        if (!index) return noted(note);
+        if (!index) return noted(param);
         Ref item(PyObject_GetItem(obj, index.get()));
-        if (!item || !to_double(item.get(), &h[static_cast<std::size_t>(i)])) return noted(note);
+        if (!item || !to_double(item.get(), &h[static_cast<std::size_t>(i)])) return noted(param);
     }
     return true;
-}
-
-bool number_argument(PyObject* obj, double* out, const char* note) {
-    return to_double(obj, out) || noted(note);
 }
 
 bool size_item(PyObject* item, unsigned long long* out) {
@@ -70,25 +55,25 @@ bool size_item(PyObject* item, unsigned long long* out) {
 
 // None or absent: no size. Otherwise a tuple (width, height).
 bool out_size_argument(PyObject* obj, bool* given, unsigned long long* width, unsigned long long* height) {
-    const char* note = "while processing 'out_size'";
+    const char* param = "out_size";
     *given = obj != nullptr && obj != Py_None;
     if (!*given) return true;
-    if (!PyTuple_Check(obj)) return cannot_convert(obj, "tuple", note);
+    if (!PyTuple_Check(obj)) return cannot_convert(obj, "tuple", param);
     Py_ssize_t n = PyTuple_GET_SIZE(obj);
     if (n != 2) {
         PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd", n);
-        return noted(note);
+        return noted(param);
     }
     if (!size_item(PyTuple_GET_ITEM(obj, 0), width) || !size_item(PyTuple_GET_ITEM(obj, 1), height))
-        return noted(note);
+        return noted(param);
     return true;
 }
 
 // A two-dimensional native float32 array, or TypeError with the note.
-PyArrayObject* map_argument(PyObject* obj, const char* note) {
+PyArrayObject* map_argument(PyObject* obj, const char* param) {
     if (PyArrayObject* a = match_array(obj, 2, NPY_FLOAT32)) return a;
     if (!PyArray_Check(obj)) {
-        cannot_convert(obj, "ndarray", note);
+        cannot_convert(obj, "ndarray", param);
         return nullptr;
     }
     auto* a = reinterpret_cast<PyArrayObject*>(obj);
@@ -96,7 +81,7 @@ PyArrayObject* map_argument(PyObject* obj, const char* note) {
     PyErr_Format(PyExc_TypeError,
                  "array of dtype %s with %d dimension%s cannot be converted to a two-dimensional float32 array",
                  dtype ? PyUnicode_AsUTF8(dtype.get()) : "?", PyArray_NDIM(a), PyArray_NDIM(a) == 1 ? "" : "s");
-    noted(note);
+    noted(param);
     return nullptr;
 }
 
@@ -105,26 +90,21 @@ PyArrayObject* map_argument(PyObject* obj, const char* note) {
 // shape whose other dimensions overflow as well). Checked before any work so a
 // hopeless size costs nothing.
 bool output_fits(std::size_t width, std::size_t height, std::size_t channels, std::size_t item) {
-    const auto max = static_cast<std::size_t>(NPY_MAX_INTP);
-    std::size_t bytes = item;
-    for (std::size_t dim : {height, width, channels}) {
-        if (dim == 0) continue;
-        if (__builtin_mul_overflow(bytes, dim, &bytes) || bytes > max) {
-            PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array");
-            return false;
-        }
+    // The partial products only grow, so bounding the whole bounds each.
+    const auto nonzero = [](std::size_t dim) { return dim == 0 ? std::size_t{1} : dim; };
+    const auto bytes = sample::checked_product({item, nonzero(height), nonzero(width), nonzero(channels)});
+    if (!bytes || *bytes > static_cast<std::size_t>(NPY_MAX_INTP)) {
+        PyErr_SetString(PyExc_OverflowError, "the output size does not fit an array");
+        return false;
     }
     return true;
 }
 
 template <class T>
 PyObject* into_array(sample::Result<sample::Buffer<T>>& result, int ndim, const npy_intp* dims, const char* mismatch) {
-    if (auto* e = std::get_if<sample::SizeMismatch>(&result)) {
-        std::string text = std::string(mismatch) + ": " + sample::to_string(*e);
-        PyErr_SetString(PyExc_SystemError, text.c_str());
-        return nullptr;
-    }
-    T* data = std::get<sample::Buffer<T>>(result).release();
+    sample::Buffer<T>* buffer = produced(result, mismatch);
+    if (buffer == nullptr) return nullptr;
+    T* data = buffer->release();
     return adopt_buffer(data, NpyType<T>::value, ndim, dims);
 }
 
@@ -155,23 +135,20 @@ PyObject* warp_impl(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) 
     PyObject* filter_name = nullptr;
     bool sized = false;
     unsigned long long out_w = 0, out_h = 0;
-    if (!inverse_argument(argv[1], inverse) || !number_argument(argv[2], &scale, "while processing 'scale'") ||
-        !number_argument(argv[3], &off_x, "while processing 'off_x'") ||
-        !number_argument(argv[4], &off_y, "while processing 'off_y'") || !filter_argument(argv[5], &filter_name) ||
+    if (!inverse_argument(argv[1], inverse) || !number_argument(argv[2], &scale, "scale") ||
+        !number_argument(argv[3], &off_x, "off_x") || !number_argument(argv[4], &off_y, "off_y") ||
+        !filter_argument(argv[5], &filter_name) ||
         !out_size_argument(argv[6], &sized, &out_w, &out_h))
         return nullptr;
     warp::Filter filter;
     if (!parse_filter(filter_name, &filter)) return nullptr;
     if (!ensure_numpy()) return nullptr;
     Ref held = Ref::borrow(argv[0]);
-    PyArrayObject* src = match_array(argv[0], 3, NPY_UINT8);
-    if (src != nullptr && PyArray_DIM(src, 2) == 3)
-        return warp_typed<std::uint8_t>(src, inverse, scale, off_x, off_y, filter, sized, out_w, out_h);
-    src = match_array(argv[0], 3, NPY_UINT16);
-    if (src != nullptr && PyArray_DIM(src, 2) == 3)
-        return warp_typed<std::uint16_t>(src, inverse, scale, off_x, off_y, filter, sized, out_w, out_h);
-    PyErr_SetString(PyExc_TypeError, "warp_rgb expects a (height, width, 3) array of uint8 or uint16");
-    return nullptr;
+    return by_element_type<std::uint8_t, std::uint16_t>(
+        argv[0], 3, "warp_rgb expects a (height, width, 3) array of uint8 or uint16", three_channels,
+        [&]<class T>(PyArrayObject* src) {
+            return warp_typed<T>(src, inverse, scale, off_x, off_y, filter, sized, out_w, out_h);
+        });
 }
 
 template <class T, int Channels>
@@ -200,9 +177,9 @@ PyObject* remap_impl(const Params& params, const char* refusal, PyObject* const*
     PyObject* argv[4];
     if (!bind(params, args, nargs, kwnames, argv)) return nullptr;
     if (!ensure_numpy()) return nullptr;
-    PyArrayObject* map_x = map_argument(argv[1], "while processing 'map_x'");
+    PyArrayObject* map_x = map_argument(argv[1], "map_x");
     if (map_x == nullptr) return nullptr;
-    PyArrayObject* map_y = map_argument(argv[2], "while processing 'map_y'");
+    PyArrayObject* map_y = map_argument(argv[2], "map_y");
     if (map_y == nullptr) return nullptr;
     PyObject* filter_name = nullptr;
     if (!filter_argument(argv[3], &filter_name)) return nullptr;
@@ -210,24 +187,14 @@ PyObject* remap_impl(const Params& params, const char* refusal, PyObject* const*
     if (!parse_filter(filter_name, &filter)) return nullptr;
     Ref held[3] = {Ref::borrow(argv[0]), Ref::borrow(argv[1]), Ref::borrow(argv[2])};
     constexpr int ndim = Channels == 3 ? 3 : 2;
-    bool wide = false;
-    PyArrayObject* src = match_array(argv[0], ndim, NPY_UINT8);
-    if (src != nullptr && Channels == 3 && PyArray_DIM(src, 2) != 3) src = nullptr;
-    if (src == nullptr) {
-        src = match_array(argv[0], ndim, NPY_UINT16);
-        if (src != nullptr && Channels == 3 && PyArray_DIM(src, 2) != 3) src = nullptr;
-        wide = src != nullptr;
-    }
-    if (src == nullptr) {
-        PyErr_SetString(PyExc_TypeError, refusal);
-        return nullptr;
-    }
-    if (PyArray_DIM(map_x, 0) != PyArray_DIM(map_y, 0) || PyArray_DIM(map_x, 1) != PyArray_DIM(map_y, 1)) {
-        PyErr_SetString(PyExc_ValueError, "map_x and map_y must have the same shape");
-        return nullptr;
-    }
-    return wide ? remap_typed<std::uint16_t, Channels>(src, map_x, map_y, filter)
-                : remap_typed<std::uint8_t, Channels>(src, map_x, map_y, filter);
+    return by_element_type<std::uint8_t, std::uint16_t>(
+        argv[0], ndim, refusal, Channels == 3 ? three_channels : any_shape, [&]<class T>(PyArrayObject* src) {
+            if (PyArray_DIM(map_x, 0) != PyArray_DIM(map_y, 0) || PyArray_DIM(map_x, 1) != PyArray_DIM(map_y, 1)) {
+                PyErr_SetString(PyExc_ValueError, "map_x and map_y must have the same shape");
+                return static_cast<PyObject*>(nullptr);
+            }
+            return remap_typed<T, Channels>(src, map_x, map_y, filter);
+        });
 }
 
 }  // namespace

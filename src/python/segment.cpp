@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "detector/detector.hpp"
 #include "python/once.hpp"
 #include "python/repr_text.hpp"
 
@@ -31,10 +32,8 @@ PyObject* get_angle(PyObject* self, void*) {
     return PyFloat_FromDouble(a);
 }
 
-PyObject* get_length(PyObject* self, void*) {
-    const detector::Segment& s = fields(self);
-    return PyFloat_FromDouble(std::hypot(s.x2 - s.x1, s.y2 - s.y1));
-}
+// The length the detector sorts its results by.
+PyObject* get_length(PyObject* self, void*) { return PyFloat_FromDouble(detector::segment_length(fields(self))); }
 
 PyObject* segment_repr(PyObject* self) {
     std::string text = segment_text(fields(self));

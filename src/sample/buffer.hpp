@@ -4,10 +4,11 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
+
+#include "sample/size_mismatch.hpp"
 
 namespace tessarin::sample {
 
@@ -25,7 +26,7 @@ public:
     static Buffer zeroed(std::size_t count) {
         Buffer b;
         if (count == 0) return b;
-        if (count > std::numeric_limits<std::size_t>::max() / sizeof(T))
+        if (!checked_product({count, sizeof(T)}))
             throw std::overflow_error("buffer size overflows a machine word");
         void* p = std::calloc(count, sizeof(T));
         if (p == nullptr) throw std::bad_alloc();

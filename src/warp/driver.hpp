@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstddef>
-#include <limits>
 #include <optional>
 #include <stdexcept>
 
+#include "sample/size_mismatch.hpp"
 #include "warp/filter.hpp"
 #include "warp/samplers_wide.hpp"
 
@@ -15,21 +15,15 @@ namespace tessarin::warp::detail {
 // a * b * c, or the largest word when the product overflows: no buffer can
 // have that length, so a length check against it always fails.
 inline std::size_t saturating_count(std::size_t a, std::size_t b, std::size_t c) {
-    std::size_t ab = 0;
-    std::size_t abc = 0;
-    if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc))
-        return std::numeric_limits<std::size_t>::max();
-    return abc;
+    return sample::saturating_product({a, b, c});
 }
 
 // a * b * c for an output that is about to be allocated; an overflowing count
 // is refused instead of wrapped into a small buffer.
 inline std::size_t output_count(std::size_t a, std::size_t b, std::size_t c) {
-    std::size_t ab = 0;
-    std::size_t abc = 0;
-    if (__builtin_mul_overflow(a, b, &ab) || __builtin_mul_overflow(ab, c, &abc))
-        throw std::overflow_error("output size overflows a machine word");
-    return abc;
+    const auto count = sample::checked_product({a, b, c});
+    if (!count) throw std::overflow_error("output size overflows a machine word");
+    return *count;
 }
 
 // The image a driver reads, with the Lanczos-3 table of the call when the

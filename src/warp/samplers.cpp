@@ -1,11 +1,12 @@
 #include "warp/samplers.hpp"
 
 #include <cmath>
+#include <numbers>
 
 namespace tessarin::warp {
 namespace {
 
-constexpr double pi = 3.141592653589793;
+constexpr double pi = std::numbers::pi;
 
 // The windowed sinc: 1 at 0, 0 from distance 3 on.
 double lanczos3(double d) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "detector/nfa.hpp"
+#include "detector/testing.hpp"
 
 namespace tessarin::detector {
 namespace {

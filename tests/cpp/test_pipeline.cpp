@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detector/detector.hpp"
+#include "detector/testing.hpp"
 #include "python/repr_text.hpp"
 
 using tessarin::detector::Segment;
@@ -29,6 +30,13 @@ TEST(SizeMismatch, LengthIsCheckedBeforeAnythingElse) {
     auto r = det::detect(std::span<const double>(one), std::size_t{1} << 33, std::size_t{1} << 33, 1.0);
     EXPECT_TRUE(std::holds_alternative<SizeMismatch>(r));
 }
+
+// Products are taken left to right: one that overflows before a later zero
+// still overflows, so no huge size can pass for an empty one.
+static_assert(tessarin::sample::checked_product({std::size_t{1} << 33, std::size_t{1} << 33, 0}) == std::nullopt);
+static_assert(tessarin::sample::checked_product({0, std::size_t{1} << 63, 4}) == 0);
+static_assert(tessarin::sample::saturating_product({std::size_t{1} << 32, std::size_t{1} << 32}) ==
+              std::numeric_limits<std::size_t>::max());
 
 TEST(SizeMismatch, DebugTextNamesBothFields) {
     std::ostringstream os;

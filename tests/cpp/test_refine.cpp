@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "detector/nfa.hpp"
+#include "detector/testing.hpp"
 #include "detector/refine.hpp"
 
 namespace tessarin::detector {

@@ -58,6 +58,21 @@ def test_segment_type():
         type("Derived", (S,), {})
 
 
+@pytest.mark.parametrize("kind", ["Segment", "buffer owner"])
+def test_shared_types_are_read_only(kind):
+    import numpy as np
+
+    if kind == "Segment":
+        T = tessarin.Segment
+    else:
+        T = type(tessarin.remap_gray(np.zeros((2, 2), np.uint8), *np.zeros((2, 2, 2), np.float32)).base)
+    # Set on the type, it would change every instance in the process.
+    with pytest.raises(TypeError):
+        T.length = property(lambda s: -1.0)
+    with pytest.raises(TypeError):
+        del T.__repr__
+
+
 def test_import_does_not_import_numpy_and_reimport_works():
     out = run_python(
         """
