@@ -59,10 +59,38 @@ bool is_aligned(const Frame& f, const Px& px) {
     return px.norm > f.grad_threshold && px.ux * f.fx + px.uy * f.fy >= f.cp;
 }
 
-std::size_t aligned_in_run(const Frame& f, const Px* row, std::size_t a, std::size_t b) {
-    std::size_t k = 0;
-    for (std::size_t x = a; x <= b; ++x) k += is_aligned(f, row[x]) ? 1 : 0;
-    return k;
+// The aligned counts of M tolerances that share one rectangle: the alignment
+// test of each, with the same norm test and the same 32-bit dot product, so
+// count j is what the test with cp[j] alone gives.
+template <std::size_t M>
+struct Tally {
+    float cp[M];
+    std::size_t k[M] = {};
+
+    void add(const Frame& f, const Px& px, bool inside) {
+        const bool strong = inside & (px.norm > f.grad_threshold);
+        const float dot = px.ux * f.fx + px.uy * f.fy;
+        for (std::size_t j = 0; j < M; ++j) k[j] += static_cast<std::size_t>(strong & (dot >= cp[j]));
+    }
+};
+
+template <std::size_t M>
+Tally<M> single(const Frame& f) {
+    static_assert(M == 1);
+    Tally<M> t;
+    t.cp[0] = f.cp;
+    return t;
+}
+
+template <std::size_t M>
+void aligned_in_run(const Frame& f, const Px* row, std::size_t a, std::size_t b, Tally<M>& t) {
+    if constexpr (M == 1) {
+        std::size_t k = 0;
+        for (std::size_t x = a; x <= b; ++x) k += is_aligned(f, row[x]) ? 1 : 0;
+        t.k[0] += k;
+    } else {
+        for (std::size_t x = a; x <= b; ++x) t.add(f, row[x], true);
+    }
 }
 
 // The inside test on one pixel, offsets from the centre in doubles. Points on
@@ -145,8 +173,9 @@ bool runs_apply(const Frame& f) {
            f.x_hi - f.x_lo >= narrow_box;
 }
 
-AlignedCount count_by_runs(const Frame& f, std::span<const Px> field, std::size_t width) {
-    AlignedCount c;
+template <std::size_t M>
+std::size_t count_by_runs(const Frame& f, std::span<const Px> field, std::size_t width, Tally<M>& t) {
+    std::size_t n = 0;
     const auto lo = static_cast<std::int64_t>(f.x_lo);
     const auto hi = static_cast<std::int64_t>(f.x_hi);
     const double inv_dx = 1.0 / f.dx, inv_dy = 1.0 / f.dy;  // estimates only
@@ -162,11 +191,11 @@ AlignedCount count_by_runs(const Frame& f, std::span<const Px> field, std::size_
         const Run b = band(a.start, a.end, f.dy < 0.0, across, f.hw, f.cx + (across_row + f.hw) * inv_dy,
                            f.cx + (across_row - f.hw) * inv_dy);
         if (b.start > b.end) continue;
-        c.n += static_cast<std::size_t>(b.end - b.start + 1);
-        c.k += aligned_in_run(f, field.data() + y * width, static_cast<std::size_t>(b.start),
-                              static_cast<std::size_t>(b.end));
+        n += static_cast<std::size_t>(b.end - b.start + 1);
+        aligned_in_run(f, field.data() + y * width, static_cast<std::size_t>(b.start), static_cast<std::size_t>(b.end),
+                       t);
     }
-    return c;
+    return n;
 }
 
 AlignedCount count_in_box(const Frame& f, std::span<const Px> field, std::size_t width) {
@@ -188,8 +217,9 @@ AlignedCount count_in_box(const Frame& f, std::span<const Px> field, std::size_t
 // unpredictable there. Each pixel takes the same arithmetic as is_inside and
 // is_aligned (the row terms dy * ry and dx * ry are the same products,
 // computed once per row).
-AlignedCount count_in_narrow_box(const Frame& f, std::span<const Px> field, std::size_t width) {
-    std::size_t n = 0, k = 0;
+template <std::size_t M>
+std::size_t count_in_narrow_box(const Frame& f, std::span<const Px> field, std::size_t width, Tally<M>& t) {
+    std::size_t n = 0;
     for (std::size_t y = f.y_lo; y <= f.y_hi; ++y) {
         const double ry = static_cast<double>(y) - f.cy;
         const double along_row = f.dy * ry, across_row = f.dx * ry;
@@ -199,13 +229,18 @@ AlignedCount count_in_narrow_box(const Frame& f, std::span<const Px> field, std:
             const double along = f.dx * rx + along_row;
             const double across = across_row - f.dy * rx;
             const bool inside = !(std::fabs(along) > f.hl) & !(std::fabs(across) > f.hw);
-            const Px& px = row[x];
-            const bool aligned = (px.norm > f.grad_threshold) & (px.ux * f.fx + px.uy * f.fy >= f.cp);
             n += static_cast<std::size_t>(inside);
-            k += static_cast<std::size_t>(inside & aligned);
+            t.add(f, row[x], inside);
         }
     }
-    return AlignedCount{n, k};
+    return n;
+}
+
+// Pixels inside the frame's rectangle, the aligned ones tallied into t.
+template <std::size_t M>
+std::size_t count_into(const Frame& f, std::span<const Px> field, std::size_t width, Tally<M>& t) {
+    if (f.empty) return 0;
+    return runs_apply(f) ? count_by_runs(f, field, width, t) : count_in_narrow_box(f, field, width, t);
 }
 
 // base^e by square-and-multiply, the exponent taken as a 32-bit integer; a
@@ -227,8 +262,20 @@ double power(double base, std::int32_t e) {
 AlignedCount count_aligned(const Rect& rect, std::span<const Px> field, std::size_t width, std::size_t height,
                            float grad_threshold) {
     const Frame f = frame_of(rect, width, height, grad_threshold);
-    if (f.empty) return {};
-    return runs_apply(f) ? count_by_runs(f, field, width) : count_in_narrow_box(f, field, width);
+    Tally<1> t = single<1>(f);
+    const std::size_t n = count_into(f, field, width, t);
+    return AlignedCount{n, t.k[0]};
+}
+
+std::size_t count_aligned_tolerances(const Rect& rect, std::span<const double, tolerance_trials> precs,
+                                     std::span<const Px> field, std::size_t width, std::size_t height,
+                                     float grad_threshold, std::span<std::size_t, tolerance_trials> k) {
+    const Frame f = frame_of(rect, width, height, grad_threshold);
+    Tally<tolerance_trials> t;
+    for (std::size_t j = 0; j < tolerance_trials; ++j) t.cp[j] = static_cast<float>(std::cos(precs[j]));
+    const std::size_t n = count_into(f, field, width, t);
+    for (std::size_t j = 0; j < tolerance_trials; ++j) k[j] = t.k[j];
+    return n;
 }
 
 AlignedCount count_aligned_in_box(const Rect& rect, std::span<const Px> field, std::size_t width,
@@ -243,7 +290,7 @@ double binomial_log_nfa(std::size_t n, std::size_t k, double p, double log_nt) {
     const double dn = static_cast<double>(n), dk = static_cast<double>(k);
     if (k == n) return -log_nt - dk * std::log10(p);
 
-    const double log1 = log_gamma(dn + 1.0) - log_gamma(dk + 1.0) - log_gamma(static_cast<double>(n - k) + 1.0) +
+    const double log1 = log_gamma_whole(n + 1) - log_gamma_whole(k + 1) - log_gamma_whole(n - k + 1) +
                         dk * std::log(p) + static_cast<double>(n - k) * std::log(1.0 - p);
     double term = std::exp(log1);
     if (term == 0.0) {
@@ -274,6 +321,29 @@ double rect_log_nfa(const Rect& rect, std::span<const Px> field, std::size_t wid
                     float grad_threshold, double log_nt) {
     const AlignedCount c = count_aligned(rect, field, width, height, grad_threshold);
     return binomial_log_nfa(c.n, c.k, rect.p, log_nt);
+}
+
+namespace {
+
+// log_gamma at 1, 2, ..., made once per process on first use (a function-local
+// static: the first caller fills it, concurrent first callers wait for it;
+// nothing that waits holds the interpreter, which the detector never holds).
+struct WholeLogGamma {
+    double at[whole_log_gamma_size];
+    WholeLogGamma() {
+        at[0] = 0.0;  // unused: the arguments start at 1
+        for (std::size_t n = 1; n < whole_log_gamma_size; ++n) at[n] = log_gamma(static_cast<double>(n));
+    }
+};
+
+}  // namespace
+
+double log_gamma_whole(std::size_t n) {
+    if (n != 0 && n < whole_log_gamma_size) {
+        static const WholeLogGamma table;
+        return table.at[n];
+    }
+    return log_gamma(static_cast<double>(n));
 }
 
 double log_gamma(double x) {

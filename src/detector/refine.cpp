@@ -2,6 +2,7 @@
 #include "detector/refine.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "detector/angles.hpp"
@@ -13,7 +14,7 @@ namespace {
 
 constexpr double min_density = 0.7;
 constexpr double radius_factor = 0.75;
-constexpr int trials_per_phase = 5;
+constexpr int trials_per_phase = static_cast<int>(tolerance_trials);
 
 // 0.5^j for the whole j = 1 to 5 of a phase: exact powers of two, the same
 // values pow gives, without calling it.
@@ -139,14 +140,28 @@ struct Search {
         }
     }
 
-    // Halve p (and the angle tolerance with it) j times.
+    // Halve p (and the angle tolerance with it) j times. The five trials share
+    // the rectangle's geometry, so one counting pass gives all their counts;
+    // each is then scored and kept exactly as phase() would.
     void finer_precision() {
-        const double p0 = rect.p;
-        phase([p0](double j, Rect& t) {
-            t.p = p0 * halvings(j);
-            t.prec = pi * t.p;
-            return true;
-        });
+        const Rect start = rect;
+        std::array<Rect, tolerance_trials> trials;
+        std::array<double, tolerance_trials> precs;
+        for (std::size_t j = 0; j < tolerance_trials; ++j) {
+            trials[j] = start;
+            trials[j].p = start.p * halvings(static_cast<double>(j + 1));
+            trials[j].prec = pi * trials[j].p;
+            precs[j] = trials[j].prec;
+        }
+        std::array<std::size_t, tolerance_trials> k;
+        const std::size_t n = count_aligned_tolerances(start, precs, field, width, height, grad_threshold, k);
+        for (std::size_t j = 0; j < tolerance_trials; ++j) {
+            const double s = binomial_log_nfa(n, k[j], trials[j].p, log_nt);
+            if (s > best) {
+                best = s;
+                rect = trials[j];
+            }
+        }
     }
 
     void narrower() {

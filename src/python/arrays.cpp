@@ -1,8 +1,10 @@
 #include "python/arrays.hpp"
 
-#include <cstdlib>
+#include <cstring>
 
+#include "python/common.hpp"
 #include "python/once.hpp"
+#include "sample/pages.hpp"
 
 namespace tessarin::python {
 
@@ -37,33 +39,162 @@ bool standard_layout(PyArrayObject* a) {
     return reinterpret_cast<std::uintptr_t>(PyArray_DATA(a)) % static_cast<std::uintptr_t>(item) == 0;
 }
 
-void copy_logical(PyArrayObject* a, void* dst) {
-    const int nd = PyArray_NDIM(a);
-    const npy_intp* dims = PyArray_DIMS(a);
-    const npy_intp* strides = PyArray_STRIDES(a);
-    const std::size_t item = static_cast<std::size_t>(PyArray_ITEMSIZE(a));
-    const char* base = static_cast<const char*>(PyArray_DATA(a));
-    char* out = static_cast<char*>(dst);
-    if (PyArray_SIZE(a) == 0) return;
-    // Walks the index space odometer-style; the innermost axis is a tight loop.
+namespace {
+
+// The copy works on the layout alone: element size, shape and byte strides.
+// Every element is moved as a whole (a fixed-size memcpy, so misaligned
+// sources are fine), and the output is written in logical row-major order.
+struct Layout {
+    int nd;
+    const npy_intp* dims;
+    const npy_intp* strides;
+    const char* base;
+};
+
+template <std::size_t S>
+inline void move_one(char* out, const char* in) {
+    std::memcpy(out, in, S);
+}
+
+// One logical row: axes 1 .. nd-1 of the element at `row`, in order.
+template <std::size_t S>
+void copy_row(const Layout& l, const char* row, char* out) {
+    if (l.nd == 2) {
+        const npy_intp n = l.dims[1], st = l.strides[1];
+        if (st == static_cast<npy_intp>(S)) {
+            std::memcpy(out, row, static_cast<std::size_t>(n) * S);
+        } else {
+            for (npy_intp x = 0; x < n; ++x) move_one<S>(out + static_cast<std::size_t>(x) * S, row + x * st);
+        }
+        return;
+    }
+    // nd == 3: pixels of a few channels each (BGR views, channel reversal).
+    const npy_intp n = l.dims[1], c = l.dims[2], sx = l.strides[1], sc = l.strides[2];
+    if (sc == static_cast<npy_intp>(S) && sx == c * sc) {
+        std::memcpy(out, row, static_cast<std::size_t>(n * c) * S);
+    } else if (c == 3) {
+        for (npy_intp x = 0; x < n; ++x, out += 3 * S) {
+            const char* px = row + x * sx;
+            move_one<S>(out, px);
+            move_one<S>(out + S, px + sc);
+            move_one<S>(out + 2 * S, px + 2 * sc);
+        }
+    } else {
+        for (npy_intp x = 0; x < n; ++x) {
+            const char* px = row + x * sx;
+            for (npy_intp k = 0; k < c; ++k, out += S) move_one<S>(out, px + k * sc);
+        }
+    }
+}
+
+// Rows of a transposed layout (axis 0 the shortest stride, as in Fortran
+// order) are gathered in tiles of block_rows rows by block_cols output
+// positions: the tile's source elements lie on few cache lines and pages
+// (each line serves many rows), and each output row is written in order.
+constexpr npy_intp block_rows = 64;
+constexpr npy_intp block_cols = 64;
+
+template <std::size_t S>
+void copy_row_block(const Layout& l, npy_intp y0, npy_intp rows, char* out, std::size_t row_bytes) {
+    const npy_intp s0 = l.strides[0];
+    const char* first = l.base + y0 * s0;
+    const npy_intp n = l.dims[1], sx = l.strides[1];
+    const npy_intp c = l.nd == 3 ? l.dims[2] : 1, sc = l.nd == 3 ? l.strides[2] : 0;
+    npy_intp offset[block_cols];  // source byte offset of each position of the tile
+    npy_intp x = 0, k = 0;        // the pixel and channel of the next position
+    const npy_intp positions = n * c;
+    for (npy_intp p0 = 0; p0 < positions; p0 += block_cols) {
+        const npy_intp count = positions - p0 < block_cols ? positions - p0 : block_cols;
+        for (npy_intp q = 0; q < count; ++q) {
+            offset[q] = x * sx + k * sc;
+            if (++k == c) k = 0, ++x;
+        }
+        for (npy_intp y = 0; y < rows; ++y) {
+            const char* in = first + y * s0;
+            char* o = out + static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(p0) * S;
+            for (npy_intp q = 0; q < count; ++q) move_one<S>(o + static_cast<std::size_t>(q) * S, in + offset[q]);
+        }
+    }
+}
+
+npy_intp magnitude(npy_intp v) { return v < 0 ? -v : v; }
+
+template <std::size_t S>
+void copy_2d_3d(const Layout& l, char* out) {
+    const npy_intp h = l.dims[0];
+    std::size_t row_bytes = S;
+    for (int i = 1; i < l.nd; ++i) row_bytes *= static_cast<std::size_t>(l.dims[i]);
+    bool transposed = row_bytes > S;  // rows of one element gain nothing from blocks
+    for (int i = 1; i < l.nd; ++i)
+        if (l.dims[i] > 1 && magnitude(l.strides[i]) <= magnitude(l.strides[0])) transposed = false;
+    if (!transposed) {
+        for (npy_intp y = 0; y < h; ++y) copy_row<S>(l, l.base + y * l.strides[0], out + static_cast<std::size_t>(y) * row_bytes);
+        return;
+    }
+    for (npy_intp y0 = 0; y0 < h; y0 += block_rows) {
+        const npy_intp rows = h - y0 < block_rows ? h - y0 : block_rows;
+        copy_row_block<S>(l, y0, rows, out + static_cast<std::size_t>(y0) * row_bytes, row_bytes);
+    }
+}
+
+// Any other rank or element size: an odometer over the index space, the
+// innermost axis a tight loop.
+void copy_any(const Layout& l, std::size_t item, char* out) {
+    const int nd = l.nd;
     npy_intp index[NPY_MAXDIMS] = {};
-    const npy_intp inner = nd > 0 ? dims[nd - 1] : 1;
-    const npy_intp inner_stride = nd > 0 ? strides[nd - 1] : 0;
+    const npy_intp inner = nd > 0 ? l.dims[nd - 1] : 1;
+    const npy_intp inner_stride = nd > 0 ? l.strides[nd - 1] : 0;
     for (;;) {
-        const char* row = base;
-        for (int i = 0; i + 1 < nd; ++i) row += index[i] * strides[i];
+        const char* row = l.base;
+        for (int i = 0; i + 1 < nd; ++i) row += index[i] * l.strides[i];
         for (npy_intp j = 0; j < inner; ++j) {
             std::memcpy(out, row + j * inner_stride, item);
             out += item;
         }
         int axis = nd - 2;
         while (axis >= 0) {
-            if (++index[axis] < dims[axis]) break;
+            if (++index[axis] < l.dims[axis]) break;
             index[axis] = 0;
             --axis;
         }
         if (axis < 0) return;
     }
+}
+
+template <std::size_t S>
+bool copy_sized(const Layout& l, std::size_t item, char* out) {
+    if (item != S) return false;
+    copy_2d_3d<S>(l, out);
+    return true;
+}
+
+void copy_layout(const Layout& l, std::size_t item, char* out) {
+    if ((l.nd == 2 || l.nd == 3) &&
+        (copy_sized<1>(l, item, out) || copy_sized<2>(l, item, out) || copy_sized<4>(l, item, out) ||
+         copy_sized<8>(l, item, out)))
+        return;
+    copy_any(l, item, out);
+}
+
+Layout layout_of(PyArrayObject* a) {
+    return Layout{PyArray_NDIM(a), PyArray_DIMS(a), PyArray_STRIDES(a), static_cast<const char*>(PyArray_DATA(a))};
+}
+
+}  // namespace
+
+void copy_logical(PyArrayObject* a, void* dst) {
+    if (PyArray_SIZE(a) == 0) return;
+    copy_layout(layout_of(a), static_cast<std::size_t>(PyArray_ITEMSIZE(a)), static_cast<char*>(dst));
+}
+
+void copy_logical_detached(PyArrayObject* a, void* dst) {
+    if (PyArray_SIZE(a) == 0) return;
+    // The layout is read from the array object before detaching; the copy
+    // then touches only the array's memory, which stays valid because the
+    // caller holds a reference to the array.
+    const Layout l = layout_of(a);
+    const auto item = static_cast<std::size_t>(PyArray_ITEMSIZE(a));
+    detached([&] { copy_layout(l, item, static_cast<char*>(dst)); });
 }
 
 namespace {
@@ -76,7 +207,7 @@ struct BufferOwner {
 
 void owner_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
-    std::free(reinterpret_cast<BufferOwner*>(self)->data);
+    sample::free_pages(reinterpret_cast<BufferOwner*>(self)->data);
     tp->tp_free(self);
     Py_DECREF(tp);
 }
@@ -108,12 +239,12 @@ PyObject* adopt_buffer(void* data, int typenum, int ndim, const npy_intp* dims) 
     }
     PyTypeObject* tp = owner_type();
     if (tp == nullptr) {
-        std::free(data);
+        sample::free_pages(data);
         return nullptr;
     }
     auto* owner = reinterpret_cast<BufferOwner*>(tp->tp_alloc(tp, 0));
     if (owner == nullptr) {
-        std::free(data);
+        sample::free_pages(data);
         return nullptr;
     }
     owner->data = data;

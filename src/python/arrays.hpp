@@ -7,9 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <new>
+
+#include "sample/pages.hpp"
 
 namespace tessarin::python {
 
@@ -42,7 +42,14 @@ bool standard_layout(PyArrayObject* a);
 
 // Copies the elements of `a` in logical row-major order into `dst`, following
 // the byte strides (negative, zero or not a multiple of the element size).
+// Two- and three-dimensional arrays go row by row, or in blocks of rows when
+// axis 0 has the shortest stride (Fortran order, transposes), so the copy
+// runs at about memory speed for any layout.
 void copy_logical(PyArrayObject* a, void* dst);
+
+// The same with the calling thread detached from the interpreter for the
+// copy itself. The caller holds a reference to `a`.
+void copy_logical_detached(PyArrayObject* a, void* dst);
 
 // The elements of an array in logical row-major order: its own memory when the
 // layout is standard, otherwise a copy owned by this object.
@@ -57,28 +64,29 @@ public:
         } else if (standard_layout(a)) {
             data_ = static_cast<const T*>(PyArray_DATA(a));
         } else {
-            // A size that cannot be had is refused as bad_alloc (MemoryError)
-            // by the module itself, also where the allocator is told to
-            // answer null instead of throwing (as in the sanitized builds).
-            copy_.reset(new (std::nothrow) T[n]);
-            if (!copy_) throw std::bad_alloc();
-            copy_logical(a, copy_.get());
-            data_ = copy_.get();
+            // A size that cannot be had is refused as bad_alloc (MemoryError),
+            // with the interpreter attached, before anything is copied. The
+            // storage is not zero-filled: the copy writes all of it.
+            if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+            copy_ = sample::Pages(n * sizeof(T), sample::Fill::any);
+            copy_logical_detached(a, copy_.data());
+            data_ = static_cast<const T*>(copy_.data());
         }
     }
     const T* data() const { return data_; }
     std::size_t size() const { return size_; }
-    bool copied() const { return copy_ != nullptr; }
+    bool copied() const { return copy_.data() != nullptr; }
 
 private:
-    std::unique_ptr<T[]> copy_;
+    sample::Pages copy_;
     const T* data_ = nullptr;
     std::size_t size_ = 0;
 };
 
 // A new writeable C-contiguous array of `typenum` and shape `dims` that takes
-// ownership of `data` (storage from std::malloc/calloc, freed with std::free
-// through an owner object set as the array's base). On failure returns NULL
+// ownership of `data` (storage from sample::allocate_pages, as sample::Buffer
+// holds it, freed with sample::free_pages through an owner object set as the
+// array's base). On failure returns NULL
 // with an exception set, and `data` has been freed.
 PyObject* adopt_buffer(void* data, int typenum, int ndim, const npy_intp* dims);
 

@@ -112,6 +112,14 @@ TEST(LogGamma, WholeArgumentsMatchThePowForm) {
             << x;
 }
 
+TEST(LogGamma, WholeTableMatchesTheFunction) {
+    for (std::size_t n = 1; n < whole_log_gamma_size + 64; ++n)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(log_gamma_whole(n)),
+                  std::bit_cast<std::uint64_t>(log_gamma(static_cast<double>(n))))
+            << n;
+    EXPECT_EQ(log_gamma_whole(std::size_t{1} << 40), log_gamma(0x1p40));
+}
+
 template <class T>
 void expect_downscale_of_widened(const std::vector<T>& img, std::size_t w, std::size_t h, double scale) {
     std::vector<double> widened(img.size());

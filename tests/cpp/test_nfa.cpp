@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -137,8 +138,18 @@ TEST(CountAligned, RunSearchMatchesBoxWalk) {
         }
         const double dx = std::cos(a), dy = std::sin(a);
         const Rect r{cx - hl * dx, cy - hl * dy, cx + hl * dx, cy + hl * dy, width, dx, dy, unit(rng), 0.125};
-        ASSERT_EQ(count_aligned(r, field, w, h, grad_threshold), count_aligned_in_box(r, field, w, h, grad_threshold))
-            << "rect " << i;
+        const AlignedCount c = count_aligned_in_box(r, field, w, h, grad_threshold);
+        ASSERT_EQ(count_aligned(r, field, w, h, grad_threshold), c) << "rect " << i;
+        // One pass over several tolerances gives each one's own count.
+        std::array<double, tolerance_trials> precs;
+        for (std::size_t j = 0; j < tolerance_trials; ++j) precs[j] = r.prec * std::ldexp(1.0, -static_cast<int>(j));
+        std::array<std::size_t, tolerance_trials> k;
+        ASSERT_EQ(count_aligned_tolerances(r, precs, field, w, h, grad_threshold, k), c.n) << "rect " << i;
+        for (std::size_t j = 0; j < tolerance_trials; ++j) {
+            Rect t = r;
+            t.prec = precs[j];
+            ASSERT_EQ(k[j], count_aligned_in_box(t, field, w, h, grad_threshold).k) << "rect " << i << " trial " << j;
+        }
     }
 }
 

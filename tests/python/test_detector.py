@@ -528,3 +528,34 @@ if __name__ == "__main__":
         print("wrote", DATA)
     else:
         sys.exit("usage: python test_detector.py --record")
+
+
+# Non-standard layouts are copied in row tiles (64 rows by 64 positions when
+# axis 0 has the shortest stride): sizes on both sides of a tile edge, with
+# one, two and three dimensions of every kind of stride, must read exactly the
+# logical array, in all four functions.
+COPY_LAYOUTS = {
+    "fortran": np.asfortranarray,
+    "transposed": lambda a: np.ascontiguousarray(np.moveaxis(a, 0, -1)).transpose(-1, *range(a.ndim - 1)),
+    "reversed": lambda a: np.ascontiguousarray(a[::-1, ::-1])[::-1, ::-1],
+    "bgr": lambda a: np.ascontiguousarray(a[..., ::-1])[..., ::-1],
+    "fortran reversed": lambda a: np.asfortranarray(a[::-1])[::-1],
+}
+
+
+@pytest.mark.parametrize("layout", list(COPY_LAYOUTS))
+@pytest.mark.parametrize("h, w", [(1, 1), (3, 130), (63, 65), (65, 64), (129, 7)])
+def test_copied_layouts_read_the_logical_array(layout, h, w):
+    rng = np.random.default_rng(h * 1000 + w)
+    make = COPY_LAYOUTS[layout]
+    rgb = rng.integers(0, 65535, (h, w, 3)).astype(np.uint16)
+    gray = rng.integers(0, 255, (h, w)).astype(np.uint8)
+    mx = rng.random((h, w), dtype=np.float32) * w
+    my = rng.random((h, w), dtype=np.float32) * h
+    inverse = [1.0, 0.01, 0.3, 0.02, 1.0, -0.2, 0.0, 0.0, 1.0]
+    warped = tessarin.warp_rgb(rgb, inverse, 1.0, 0.0, 0.0)
+    assert np.array_equal(tessarin.warp_rgb(make(rgb), inverse, 1.0, 0.0, 0.0), warped)
+    assert np.array_equal(tessarin.remap_rgb(make(rgb), make(mx), make(my)), tessarin.remap_rgb(rgb, mx, my))
+    assert np.array_equal(tessarin.remap_gray(make(gray), make(mx), make(my)), tessarin.remap_gray(gray, mx, my))
+    smooth = (np.add.outer(np.arange(h), 3 * np.arange(w)) % 97).astype(np.float64)
+    assert bits(tessarin.detect(make(smooth), 1.0)) == bits(tessarin.detect(smooth, 1.0))
