@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <stdexcept>
 
 #include "detector/saturate.hpp"
@@ -13,6 +12,7 @@
 #include "detector/nfa.hpp"
 #include "detector/refine.hpp"
 #include "detector/region.hpp"
+#include "sample/pages.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -65,9 +65,10 @@ public:
     explicit WorkingImage(std::span<const T> pixels) : pixels_(pixels) {}
 
     // Storage that is fully written is not zero-filled first, here and below.
-    std::unique_ptr<double[]> downscaled(std::size_t width, std::size_t height, double scale) const {
-        std::unique_ptr<double[]> out(new double[downscaled_size(width, scale) * downscaled_size(height, scale)]);
-        downscale_into(pixels_.data(), width, height, scale, out.get());
+    sample::Pages downscaled(std::size_t width, std::size_t height, double scale) const {
+        sample::Pages out(downscaled_size(width, scale) * downscaled_size(height, scale) * sizeof(double),
+                          sample::Fill::any);
+        downscale_into(pixels_.data(), width, height, scale, static_cast<double*>(out.data()));
         return out;
     }
 
@@ -76,17 +77,33 @@ public:
             return pixels_.data();
         } else {
             const std::size_t count = pixels_.size();
-            widened_.reset(new double[count]);
+            widened_ = sample::Pages(count * sizeof(double), sample::Fill::any);
             const T* src = pixels_.data();
-            double* dst = widened_.get();
+            double* dst = static_cast<double*>(widened_.data());
             for (std::size_t i = 0; i < count; ++i) dst[i] = working_value(src[i]);
             return dst;
         }
     }
 
+    // The widened image is read only until the field is made.
+    void drop() { widened_.reset(); }
+
 private:
     std::span<const T> pixels_;
-    std::unique_ptr<double[]> widened_;
+    sample::Pages widened_;
+};
+
+// The field and the used marks live for the whole seed loop: one block holds
+// both, the marks after the records (whose 12-byte size keeps them aligned).
+struct FieldAndMarks {
+    sample::Pages block;
+    Px* field;
+    std::uint8_t* used;
+
+    explicit FieldAndMarks(std::size_t count)
+        : block(count * (sizeof(Px) + 1), sample::Fill::any),
+          field(static_cast<Px*>(block.data())),
+          used(reinterpret_cast<std::uint8_t*>(field + count)) {}
 };
 
 template <class T>
@@ -94,14 +111,14 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     std::vector<Segment> out;
     std::size_t w = width, h = height;
     double inv_scale = 1.0;
-    std::unique_ptr<double[]> small;
+    sample::Pages small;
     const double* image;
     if (scale < 1.0) {
         w = downscaled_size(width, scale);
         h = downscaled_size(height, scale);
         if (w < 3 || h < 3) return out;
         small = input.downscaled(width, height, scale);
-        image = small.get();
+        image = static_cast<const double*>(small.data());
         inv_scale = 1.0 / scale;
     } else {
         image = input.full();
@@ -110,17 +127,17 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
         throw std::length_error("the working image has 2^32 pixels or more");
 
     const std::size_t count = w * h;
-    std::unique_ptr<Px[]> field_records(new Px[count]);
-    level_line_field_into(image, w, h, field_records.get());
+    FieldAndMarks buffers(count);
+    level_line_field_into(image, w, h, buffers.field);
     small.reset();  // the field is all that is read from here on
-    const std::span<const Px> field(field_records.get(), count);
+    input.drop();
+    const std::span<const Px> field(buffers.field, count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
     // The initial marks come from the same pass over the field as the seeds.
-    std::unique_ptr<std::uint8_t[]> used_marks(new std::uint8_t[count]);
-    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, used_marks.get());
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, buffers.used);
     if (seeds.empty()) return out;
-    const std::span<std::uint8_t> used(used_marks.get(), count);
+    const std::span<std::uint8_t> used(buffers.used, count);
 
     std::vector<std::uint32_t> region;
     Rect rect{};

@@ -1,8 +1,7 @@
 #include "python/arrays.hpp"
 
-#include <cstdlib>
-
 #include "python/once.hpp"
+#include "sample/pages.hpp"
 
 namespace tessarin::python {
 
@@ -76,7 +75,7 @@ struct BufferOwner {
 
 void owner_dealloc(PyObject* self) {
     PyTypeObject* tp = Py_TYPE(self);
-    std::free(reinterpret_cast<BufferOwner*>(self)->data);
+    sample::free_pages(reinterpret_cast<BufferOwner*>(self)->data);
     tp->tp_free(self);
     Py_DECREF(tp);
 }
@@ -108,12 +107,12 @@ PyObject* adopt_buffer(void* data, int typenum, int ndim, const npy_intp* dims) 
     }
     PyTypeObject* tp = owner_type();
     if (tp == nullptr) {
-        std::free(data);
+        sample::free_pages(data);
         return nullptr;
     }
     auto* owner = reinterpret_cast<BufferOwner*>(tp->tp_alloc(tp, 0));
     if (owner == nullptr) {
-        std::free(data);
+        sample::free_pages(data);
         return nullptr;
     }
     owner->data = data;

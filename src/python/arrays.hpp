@@ -77,8 +77,9 @@ private:
 };
 
 // A new writeable C-contiguous array of `typenum` and shape `dims` that takes
-// ownership of `data` (storage from std::malloc/calloc, freed with std::free
-// through an owner object set as the array's base). On failure returns NULL
+// ownership of `data` (storage from sample::allocate_pages, as sample::Buffer
+// holds it, freed with sample::free_pages through an owner object set as the
+// array's base). On failure returns NULL
 // with an exception set, and `data` has been freed.
 PyObject* adopt_buffer(void* data, int typenum, int ndim, const npy_intp* dims);
 

@@ -1,18 +1,20 @@
 // An owned, zero-filled array of samples whose storage can be handed over
-// (release) to an object that frees it later with std::free.
+// (release) to an object that frees it later with free_pages. Large arrays
+// come zero-filled from the system's page allocator (pages.hpp).
 #pragma once
 
 #include <cstddef>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
 
+#include "sample/pages.hpp"
+
 namespace tessarin::sample {
 
-struct FreeDeleter {
-    void operator()(void* p) const noexcept { std::free(p); }
+struct PagesDeleter {
+    void operator()(void* p) const noexcept { free_pages(p); }
 };
 
 template <class T>
@@ -27,9 +29,7 @@ public:
         if (count == 0) return b;
         if (count > std::numeric_limits<std::size_t>::max() / sizeof(T))
             throw std::overflow_error("buffer size overflows a machine word");
-        void* p = std::calloc(count, sizeof(T));
-        if (p == nullptr) throw std::bad_alloc();
-        b.data_.reset(static_cast<T*>(p));
+        b.data_.reset(static_cast<T*>(allocate_pages(count * sizeof(T), Fill::zero)));
         b.size_ = count;
         return b;
     }
@@ -41,14 +41,14 @@ public:
     T& operator[](std::size_t i) noexcept { return data_[i]; }
     const T& operator[](std::size_t i) const noexcept { return data_[i]; }
 
-    // Gives up ownership; the caller frees the storage with std::free.
+    // Gives up ownership; the caller frees the storage with free_pages.
     T* release() noexcept {
         size_ = 0;
         return data_.release();
     }
 
 private:
-    std::unique_ptr<T[], FreeDeleter> data_;
+    std::unique_ptr<T[], PagesDeleter> data_;
     std::size_t size_ = 0;
 };
 
