@@ -116,7 +116,7 @@ void unmap(const Header&) {}
 void* allocate_pages(std::size_t bytes, Fill fill) {
     if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
     const std::size_t total = header_bytes + (bytes == 0 ? 1 : bytes);
-    if (bytes < mapped_from) return from_heap(total, fill);
+    if (bytes < (fill == Fill::zero ? zero_mapped_from : mapped_from)) return from_heap(total, fill);
     return from_system(total);
 }
 

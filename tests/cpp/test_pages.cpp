@@ -38,7 +38,9 @@ TEST_P(PagesSizes, ZeroedWritableAlignedAndFreedBySelf) {
 INSTANTIATE_TEST_SUITE_P(Sizes, PagesSizes,
                          ::testing::Values(std::size_t{1}, std::size_t{4096},
                                            tessarin::sample::mapped_from - 1, tessarin::sample::mapped_from,
-                                           std::size_t{5} << 20, (std::size_t{9} << 20) + 3));
+                                           std::size_t{5} << 20, (std::size_t{9} << 20) + 3,
+                                           tessarin::sample::zero_mapped_from - 1,
+                                           tessarin::sample::zero_mapped_from));
 
 TEST(Pages, SizesThatCannotBeHadThrowBadAlloc) {
     EXPECT_THROW(Pages(std::numeric_limits<std::size_t>::max(), Fill::any), std::bad_alloc);
