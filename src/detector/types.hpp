@@ -42,6 +42,24 @@ struct PixelXY {
     std::size_t x, y;
 };
 
+// The upper 64 bits of the 128-bit product a * b, from 32-bit halves (for
+// compilers without a 128-bit integer); no partial sum overflows 64 bits.
+constexpr std::uint64_t high_product_halves(std::uint64_t a, std::uint64_t b) {
+    const std::uint64_t a_lo = a & 0xffffffffu, a_hi = a >> 32, b_lo = b & 0xffffffffu, b_hi = b >> 32;
+    const std::uint64_t lo_lo = a_lo * b_lo, hi_lo = a_hi * b_lo, lo_hi = a_lo * b_hi, hi_hi = a_hi * b_hi;
+    const std::uint64_t mid = (lo_lo >> 32) + (hi_lo & 0xffffffffu) + lo_hi;
+    return hi_hi + (hi_lo >> 32) + (mid >> 32);
+}
+
+// The upper 64 bits of the 128-bit product a * b.
+constexpr std::uint64_t high_product(std::uint64_t a, std::uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+#else
+    return high_product_halves(a, b);
+#endif
+}
+
 class PixelGrid {
 public:
     explicit PixelGrid(std::size_t width)
@@ -49,7 +67,7 @@ public:
 
     PixelXY xy(std::uint32_t i) const {
         if (magic_ != 0) {
-            const auto y = static_cast<std::size_t>((static_cast<unsigned __int128>(magic_) * i) >> 64);
+            const auto y = static_cast<std::size_t>(high_product(magic_, i));
             return {i - y * width_, y};
         }
         return {i % width_, i / width_};

@@ -9,6 +9,7 @@
 #include "python/dispatch.hpp"
 #include "python/functions.hpp"
 #include "python/segment.hpp"
+#include "sample/size_mismatch.hpp"
 
 namespace tessarin::python {
 namespace {
@@ -21,7 +22,7 @@ PyObject* detect_typed(PyArrayObject* array, double scale) {
     const std::size_t height = static_cast<std::size_t>(PyArray_DIM(array, 0));
     const std::size_t width = static_cast<std::size_t>(PyArray_DIM(array, 1));
     // Pixel indices are 32 bits wide; refuse before anything large is copied.
-    if (static_cast<unsigned __int128>(width) * height >= detector::max_working_pixels) {
+    if (sample::saturating_product({width, height}) >= detector::max_working_pixels) {
         PyErr_SetString(PyExc_ValueError, "detect expects an image of fewer than 2**32 pixels");
         return nullptr;
     }

@@ -56,6 +56,15 @@
 #define TESSARIN_END_AVX2
 #endif
 
+// Asks GCC and clang to unroll the loop that follows n times; other compilers
+// choose for themselves.
+#if defined(__GNUC__)
+#define TESSARIN_PRAGMA(text) _Pragma(#text)
+#define TESSARIN_UNROLL(n) TESSARIN_PRAGMA(GCC unroll n)
+#else
+#define TESSARIN_UNROLL(n)
+#endif
+
 namespace tessarin::simd {
 
 enum class Variant : std::uint8_t { Scalar, Sse2, Avx2, Neon };

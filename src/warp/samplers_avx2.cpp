@@ -56,7 +56,7 @@ inline void lanes_of(const T* const* at, Sink& sink) {
     constexpr int per_load = 16 / sizeof(T);  // elements of a 16-byte load
     constexpr int whole = E == 6 ? 6 : E - E % per_load;  // elements from whole loads
     __m128i v[4];
-#pragma GCC unroll 4
+TESSARIN_UNROLL(4)
     for (int e = 0; e < whole; e += per_load) {
         constexpr int used = whole < per_load ? whole : per_load;
         for (int l = 0; l < 4; ++l) {
@@ -69,14 +69,14 @@ inline void lanes_of(const T* const* at, Sink& sink) {
             const __m128i ab_hi = _mm_unpackhi_epi8(v[0], v[1]), cd_hi = _mm_unpackhi_epi8(v[2], v[3]);
             const __m128i q[4] = {_mm_unpacklo_epi16(ab_lo, cd_lo), _mm_unpackhi_epi16(ab_lo, cd_lo),
                                   _mm_unpacklo_epi16(ab_hi, cd_hi), _mm_unpackhi_epi16(ab_hi, cd_hi)};
-#pragma GCC unroll 16
+TESSARIN_UNROLL(16)
             for (int i = 0; i < used; ++i) sink(e + i, group_lanes(q[i / 4], i % 4));
         } else {
             const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
             const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
             const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
                                   _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
-#pragma GCC unroll 8
+TESSARIN_UNROLL(8)
             for (int i = 0; i < used; ++i)
                 sink(e + i, _mm256_cvtepi32_pd(
                                 _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2]))));

@@ -238,5 +238,20 @@ TEST(PixelGrid, DividesExactlyForEveryIndex) {
     }
 }
 
+// The 32-bit-halves form serves compilers without a 128-bit integer.
+#if defined(__SIZEOF_INT128__)
+TEST(PixelGrid, HighProductFromHalvesMatchesTheWideProduct) {
+    std::mt19937_64 rng(9);
+    std::vector<std::uint64_t> values = {0, 1, 2, 0xffffffffu, 0x100000000u, UINT64_MAX, UINT64_MAX - 1,
+                                         UINT64_MAX / 3 + 1};
+    for (int r = 0; r < 2000; ++r) values.push_back(rng());
+    for (std::uint64_t a : values)
+        for (std::uint64_t b : {values[0], values[3], values[5], values[7], values[10], values[200]}) {
+            const auto wide = static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+            ASSERT_EQ(high_product_halves(a, b), wide) << a << " * " << b;
+        }
+}
+#endif
+
 }  // namespace
 }  // namespace tessarin::detector
