@@ -8,7 +8,9 @@ import pytest
 
 LIB = pathlib.Path(__file__).resolve().parents[2] / "scripts" / "lib.sh"
 
-pytestmark = pytest.mark.skipif(shutil.which("bash") is None, reason="needs bash")
+pytestmark = pytest.mark.skipif(
+    shutil.which("bash") is None or not LIB.exists(), reason="needs bash and the checkout's scripts"
+)
 
 
 def bash(script):
