@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/field.hpp"
 #include "simd/dispatch.hpp"
 

@@ -10,6 +10,7 @@
 // is made. The sums run in the vector variant chosen at the start of the call
 // (downscale_sum.hpp), which keeps every lane in tap order. Every sample is still 0.0 plus its taps in tap order, each product
 // and sum rounded on its own, exactly as two whole-image passes would give.
+#include "detector/testing.hpp"
 #include "detector/saturate.hpp"
 #include "detector/downscale.hpp"
 

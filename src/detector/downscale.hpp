@@ -20,12 +20,6 @@ inline double working_value(T v) {
         return static_cast<double>(v);
 }
 
-struct Image {
-    std::vector<double> pixels;  // row-major, width × height
-    std::size_t width = 0;
-    std::size_t height = 0;
-};
-
 // floor(size × scale) in doubles, saturated to an unsigned word, at least 2.
 std::size_t downscaled_size(std::size_t size, double scale);
 
@@ -58,20 +52,11 @@ void weighted_sum_neon(const double* const* src, const double* k, std::size_t ta
 }  // namespace downscale_detail
 
 // Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
-// trunc(position / scale). Requires width, height >= 3 and an output of at
-// least 3 × 3. The three passes run on the worker pool.
-Image downscale(const double* image, std::size_t width, std::size_t height, double scale);
-
-// The same straight from input samples: each input row is widened to its
-// working values (working_value) just before it is blurred, so no widened
-// copy of the whole image is made. The result is that of downscale on the
-// widened image, bit for bit.
-Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height, double scale);
-Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale);
-Image downscale(const float* image, std::size_t width, std::size_t height, double scale);
-
-// The same into caller storage of downscaled_size(width, scale) ×
-// downscaled_size(height, scale) doubles, every one of which is written (the
+// trunc(position / scale), straight from input samples: each input row is
+// widened to its working values (working_value) just before it is blurred.
+// Requires width, height >= 3 and an output of at least 3 × 3. The three
+// passes run on the worker pool. The result goes into caller storage of
+// downscaled_size(width, scale) × downscaled_size(height, scale) doubles, every one of which is written (the
 // storage need not be initialised). T is one of the four sample types.
 template <class T>
 void downscale_into(const T* image, std::size_t width, std::size_t height, double scale, double* out);

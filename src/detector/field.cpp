@@ -5,6 +5,7 @@
 // the unit gradient turned by +90 degrees. Rounding to 32-bit floats happens
 // only when the record is written. block_record below is the definition; the
 // vector variants (field_row.hpp) fall back on it pixel by pixel.
+#include "detector/testing.hpp"
 #include "detector/field.hpp"
 
 #include <array>

@@ -11,12 +11,10 @@
 
 namespace tessarin::detector {
 
-// width × height records; the last row and the last column are all zero.
-// Rows are computed on the worker pool.
-std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height);
-
-// The same into caller storage of width × height records, every one of which
-// is written (the storage need not be initialised).
+// The level-line field of a width × height image (the last row and the last
+// column all zero) into caller storage of width × height records, every one of
+// which is written (the storage need not be initialised). Rows are computed on
+// the worker pool.
 void level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field);
 
 // Indices of the pixels whose norm exceeds `threshold`, strongest bins first.

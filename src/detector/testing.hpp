@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
+#include "detector/downscale.hpp"
+#include "detector/field.hpp"
 #include "detector/nfa.hpp"
 #include "detector/types.hpp"
 
@@ -26,5 +29,28 @@ std::size_t min_region_size(double log_nt);
 
 // Stable sort by length, longest first, lengths ordered by IEEE totalOrder.
 void sort_longest_first(std::vector<Segment>& segments);
+
+// A working image made by downscale below.
+struct Image {
+    std::vector<double> pixels;  // row-major, width × height
+    std::size_t width = 0;
+    std::size_t height = 0;
+};
+
+// Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
+// trunc(position / scale). Requires width, height >= 3 and an output of at
+// least 3 × 3. The three passes run on the worker pool.
+Image downscale(const double* image, std::size_t width, std::size_t height, double scale);
+
+// The same straight from input samples: each input row is widened to its
+// working values (working_value) just before it is blurred, so no widened
+// copy of the whole image is made. The result is that of downscale on the
+// widened image, bit for bit.
+Image downscale(const std::uint8_t* image, std::size_t width, std::size_t height, double scale);
+Image downscale(const std::uint16_t* image, std::size_t width, std::size_t height, double scale);
+Image downscale(const float* image, std::size_t width, std::size_t height, double scale);
+
+// level_line_field_into into a new vector.
+std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height);
 
 }  // namespace tessarin::detector

@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/detector.hpp"
 #include "detector/field.hpp"
 #include "image_fixtures.hpp"

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/downscale.hpp"
 #include "pool/testing.hpp"
 #include "variants.hpp"

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/downscale.hpp"
 #include "detector/field.hpp"
 #include "detector/nfa.hpp"

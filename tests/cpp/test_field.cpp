@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/field.hpp"
 #include "detector/field_row.hpp"
 #include "pool/testing.hpp"

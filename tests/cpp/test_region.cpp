@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "detector/testing.hpp"
 #include "detector/field.hpp"
 #include "detector/region.hpp"
 
