@@ -42,12 +42,13 @@ def main() -> None:
     OUT.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory() as scratch:
         tmp = pathlib.Path(scratch)
-        run("quickstart.py", "--out", "overlay.png", cwd=tmp)
-        save(row([tmp / "overlay.png"], 427), "quickstart.png", 64)
-        run("rectify_document.py", "--out", "page.png", "--overlay", "found.png", cwd=tmp)
-        save(row([tmp / "found.png", tmp / "page.png"], 360), "rectify_document.png")
-        run("undistort.py", "--zoom", "0.8", "--out", "flat.png", cwd=tmp)
-        save(row([tmp / "flat_input.png", tmp / "flat.png", tmp / "flat_mask.png"], 220), "undistort.png", 64)
+        run("quickstart.py", "--out-dir", ".", cwd=tmp)
+        save(row([tmp / "quickstart_overlay.png"], 427), "quickstart.png", 64)
+        run("rectify_document.py", "--out-dir", ".", "--overlay", cwd=tmp)
+        save(row([tmp / "page_found.png", tmp / "page.png"], 360), "rectify_document.png")
+        run("undistort.py", "--zoom", "0.8", "--out-dir", ".", cwd=tmp)
+        names = ["undistorted_input.png", "undistorted.png", "undistorted_mask.png"]
+        save(row([tmp / n for n in names], 220), "undistort.png", 64)
 
 
 if __name__ == "__main__":

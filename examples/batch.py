@@ -1,6 +1,6 @@
 """Detect the segments of every image in a folder, in parallel.
 
-    python examples/batch.py FOLDER [--out segments.npz] [--threads 4]
+    python examples/batch.py [FOLDER] [--out-dir out] [--threads 4]
     python examples/batch.py FOLDER --dask local:4             # worker processes on this machine
     python examples/batch.py FOLDER --dask tcp://host:8786     # an existing Dask cluster
     python examples/batch.py FOLDER --dask tcp://host:8786 --ship   # workers can't see FOLDER
@@ -13,15 +13,19 @@ crosses process and machine boundaries cheaply, unlike Segment objects.
 The workers need tessarin, NumPy and Pillow installed, and either the same
 view of FOLDER or ``--ship`` (the images are then sent as bytes).
 
-The result is one .npz archive with an array per image, keyed by file name:
+Without a FOLDER it makes one (out/batch_images/, crops of the bundled
+photograph) and runs on that.  The result is one archive, segments.npz in
+the output folder (default out/, made if missing), with an array per image,
+keyed by file name:
 
-    records = np.load("segments.npz")["photo.jpg"]
+    records = np.load("out/segments.npz")["photo.jpg"]
     records["log_nfa"], records[["x1", "y1", "x2", "y2"]]
 """
 
 from __future__ import annotations
 
 import argparse
+import importlib.util
 import io
 import pathlib
 import sys
@@ -39,6 +43,8 @@ import tessarin
 if TYPE_CHECKING:
     from distributed import Client
 
+SAMPLE = pathlib.Path(__file__).resolve().parent.parent / "data" / "rocket.png"
+DASK_MISSING = 'Dask is not installed; for --dask run: pip install "dask[distributed]"'
 SEGMENT_DTYPE = np.dtype([(name, np.float64) for name in ("x1", "y1", "x2", "y2", "width", "precision", "log_nfa")])
 IMAGE_SUFFIXES = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".bmp", ".webp"}
 
@@ -66,6 +72,19 @@ def detect_readable(source: str | bytes, scale: float = 0.8) -> Records | None:
         return detect_image(source, scale)
     except (OSError, Image.DecompressionBombError):  # OSError includes UnidentifiedImageError
         return None
+
+
+def make_sample_folder(folder: pathlib.Path, count: int = 8) -> pathlib.Path:
+    """Overlapping crops of the bundled photograph, for a run without a folder."""
+    folder.mkdir(parents=True, exist_ok=True)
+    with Image.open(SAMPLE) as photo:
+        rgb = photo.convert("RGB")
+    width, height = rgb.size
+    for i in range(count):  # half-size windows, left to right over three rows
+        x = (width - width // 2) * i // (count - 1)
+        y = (height - height // 2) * (i % 3) // 2
+        rgb.crop((x, y, x + width // 2, y + height // 2)).save(folder / f"crop{i}.png")
+    return folder
 
 
 def images_in(folder: str | pathlib.Path) -> list[pathlib.Path]:
@@ -122,14 +141,25 @@ def dask_client(address: str) -> Client:
 
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("folder")
-    parser.add_argument("--out", default="segments.npz")
+    parser.add_argument("folder", nargs="?", help="a folder of images (default: make one from the bundled photo)")
+    parser.add_argument("--out-dir", default="out", help="folder for segments.npz (default out/)")
     parser.add_argument("--scale", type=float, default=0.8)
     parser.add_argument("--threads", type=int, default=4, help="threads in this process (without --dask)")
     parser.add_argument("--dask", metavar="ADDRESS", help="'local[:N]' or a scheduler address")
     parser.add_argument("--ship", action="store_true", help="send the images' bytes to the Dask workers")
     args = parser.parse_args(argv)
 
+    out_dir = pathlib.Path(args.out_dir)
+    out_dir.mkdir(parents=True, exist_ok=True)
+    if args.dask and importlib.util.find_spec("distributed") is None:
+        print(DASK_MISSING, file=sys.stderr)
+        return 2
+    if args.folder is None:
+        args.folder = make_sample_folder(out_dir / "batch_images")
+        print(f"no folder given: made {args.folder}")
+    if not pathlib.Path(args.folder).is_dir():
+        print(f"not a folder: {args.folder}", file=sys.stderr)
+        return 1
     paths = images_in(args.folder)
     if not paths:
         print(f"no images in {args.folder}", file=sys.stderr)
@@ -146,10 +176,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     elapsed = time.perf_counter() - start
 
     arrays: dict[str, Any] = {p.name: r for p, r in zip(paths, results) if r is not None}
-    np.savez(args.out, **arrays)
+    out = out_dir / "segments.npz"
+    np.savez(out, **arrays)
     total = sum(len(r) for r in arrays.values())
     print(f"{len(arrays)} images, {total} segments in {elapsed:.2f} s with {how} "
-          f"({len(paths) / elapsed:.1f} images/s): {args.out}")
+          f"({len(paths) / elapsed:.1f} images/s): {out}")
     unreadable = [p.name for p, r in zip(paths, results) if r is None]
     if unreadable:
         print(f"skipped {len(unreadable)} unreadable: {', '.join(unreadable)}", file=sys.stderr)

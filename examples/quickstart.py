@@ -1,10 +1,11 @@
 """Detect the line segments of a photograph and draw them over it.
 
-    python examples/quickstart.py [image] [--out overlay.png] [--scale 0.8] [--color-by length|log_nfa]
+    python examples/quickstart.py [image] [--out-dir out] [--scale 0.8] [--color-by length|log_nfa]
 
 Without an image it uses the bundled photograph data/rocket.png. It prints a
-short summary and writes an overlay PNG: the photo in light gray, the segments on
-top, coloured from blue (shortest, or least significant) to red.
+short summary and writes an overlay PNG into the output folder (default out/,
+made if missing): the photo in light gray, the segments on top, coloured from
+blue (shortest, or least significant) to red.
 """
 
 from __future__ import annotations
@@ -63,7 +64,7 @@ def summary(segments: Sequence[tessarin.Segment]) -> str:
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("image", nargs="?", default=str(SAMPLE))
-    parser.add_argument("--out", default="quickstart_overlay.png")
+    parser.add_argument("--out-dir", default="out", help="folder for the overlay (default out/)")
     parser.add_argument("--scale", type=float, default=0.8)
     parser.add_argument("--color-by", choices=("length", "log_nfa"), default="length")
     args = parser.parse_args(argv)
@@ -78,8 +79,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     print(f"  {summary(segments)}")
     for s in segments[:5]:
         print(f"  {s!r}  length {s.length:.1f}, angle {s.angle:.1f} deg, log_nfa {s.log_nfa:.1f}")
-    draw_overlay(rgb, segments, args.color_by).save(args.out)
-    print(f"overlay written to {args.out}")
+    out = pathlib.Path(args.out_dir) / "quickstart_overlay.png"
+    out.parent.mkdir(parents=True, exist_ok=True)
+    draw_overlay(rgb, segments, args.color_by).save(out)
+    print(f"overlay written to {out}")
     return 0
 
 

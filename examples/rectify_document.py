@@ -1,6 +1,6 @@
 """Find a photographed page and flatten it.
 
-    python examples/rectify_document.py [photo] [--out page.png] [--overlay found.png]
+    python examples/rectify_document.py [photo] [--out-dir out] [--overlay]
 
 The page outline comes from the detected line segments: collinear segments
 are merged into lines, and of the strongest lines the four that best enclose
@@ -8,9 +8,11 @@ a large, convex, well-supported quadrilateral are kept.  Their intersections
 are the page corners; the homography from the flat page to those corners is
 handed to ``tessarin.warp_rgb`` with the Lanczos-3 filter.
 
-Without a photo it renders one first (a text page in perspective on a wooden
-table, with uneven lighting) and writes it next to the result as
-``<out>_input.png``.
+The flat page is written to ``page.png`` in the output folder (default
+``out/``, made if missing), with ``--overlay`` also the photo with the outline
+found (``page_found.png``).  Without a photo it renders one first (a text page
+in perspective on a wooden table, with uneven lighting) and writes it there
+as ``page_input.png``.
 """
 
 from __future__ import annotations
@@ -369,13 +371,15 @@ def draw_outline(rgb: RGB, corners: FloatArray) -> Image.Image:
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("photo", nargs="?", help="a photo of a page (default: render one)")
-    parser.add_argument("--out", default="page.png", help="the flat page (PNG)")
-    parser.add_argument("--overlay", help="also write the photo with the outline found")
+    parser.add_argument("--out-dir", default="out", help="folder for the results (default out/)")
+    parser.add_argument("--overlay", action="store_true", help="also write the photo with the outline found")
     parser.add_argument("--a4", action="store_true", help="force the A4 aspect ratio (default: from the perspective)")
     parser.add_argument("--size", default="960x720", help="size of the rendered photo, WxH")
     args = parser.parse_args(argv)
 
-    out = pathlib.Path(args.out)
+    folder = pathlib.Path(args.out_dir)
+    folder.mkdir(parents=True, exist_ok=True)
+    out = folder / "page.png"
     photo = None
     if args.photo:
         photo = Image.open(args.photo)
@@ -383,7 +387,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     else:
         w, h = (int(v) for v in args.size.lower().split("x"))
         rgb, _ = make_photo(w, h)
-        generated = out.with_name(out.stem + "_input.png")
+        generated = folder / "page_input.png"
         Image.fromarray(rgb).save(generated)
         print(f"rendered a photographed page: {generated}")
     height, width = rgb.shape[:2]
@@ -399,8 +403,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     print("page corners:", ", ".join(f"({x:.1f}, {y:.1f})" for x, y in corners))
     print(f"flat page {size[0]}x{size[1]}: {out}")
     if args.overlay:
-        draw_outline(rgb, corners).save(args.overlay)
-        print(f"outline: {args.overlay}")
+        draw_outline(rgb, corners).save(folder / "page_found.png")
+        print(f"outline: {folder / 'page_found.png'}")
     return 0
 
 

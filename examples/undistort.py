@@ -1,6 +1,6 @@
 """Remove radial lens distortion from a photo, and carry a mask along.
 
-    python examples/undistort.py [photo] [--k1 -0.12] [--k2 0] [--mask mask.png] [--out undistorted.png]
+    python examples/undistort.py [photo] [--k1 -0.12] [--k2 0] [--mask mask.png] [--out-dir out]
 
 A lens with barrel (k1 < 0) or pincushion (k1 > 0) distortion moves every
 point along the ray from the image centre: with r the distance from the
@@ -8,12 +8,13 @@ centre in units of the half diagonal, a point of the undistorted view at
 radius r appears at radius r * (1 + k1 r^2 + k2 r^4).  That formula gives,
 for every pixel of the undistorted output, the position to sample in the
 photo: two NumPy coordinate maps, which ``tessarin.remap_rgb`` applies.
-``tessarin.remap_gray`` takes the same maps to undistort a mask; the one
-written next to the result (``<out>_mask.png``) marks the output pixels that
-the photo covers.
+``tessarin.remap_gray`` takes the same maps to undistort a mask.  Into the
+output folder (default ``out/``, made if missing) go ``undistorted.png``,
+``undistorted_mask.png`` (the output pixels that the photo covers) and, with
+``--mask``, ``undistorted_usermask.png``.
 
 Without a photo it renders a tiled wall seen through a barrel-distorting
-lens (``<out>_input.png``) and reports how the straight lines found in it
+lens (``undistorted_input.png``) and reports how the straight lines found in it
 grow once the distortion is removed.
 """
 
@@ -116,11 +117,12 @@ def main(argv: Sequence[str] | None = None) -> int:
     parser.add_argument("--zoom", type=float, default=1.0, help="below 1 keeps more of the photo's edges")
     parser.add_argument("--mask", help="a single-channel mask of the photo to undistort along with it")
     parser.add_argument("--filter", choices=("bilinear", "lanczos3"), default="lanczos3")
-    parser.add_argument("--out", default="undistorted.png")
+    parser.add_argument("--out-dir", default="out", help="folder for the results (default out/)")
     parser.add_argument("--size", default="960x720", help="size of the rendered photo, WxH")
     args = parser.parse_args(argv)
 
-    out = pathlib.Path(args.out)
+    out = pathlib.Path(args.out_dir) / "undistorted.png"
+    out.parent.mkdir(parents=True, exist_ok=True)
     if args.photo:
         rgb = np.asarray(Image.open(args.photo).convert("RGB"))
     else:

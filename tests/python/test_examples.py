@@ -24,32 +24,47 @@ def load(name):
     return sys.modules[name]
 
 
-def run(script, *args, cwd, ok=True):
+def run(script, *args, cwd, ok=True, python=(sys.executable,)):
     result = subprocess.run(
-        [sys.executable, str(EXAMPLES / script), *map(str, args)],
+        [*python, str(EXAMPLES / script), *map(str, args)],
         cwd=cwd, capture_output=True, text=True, timeout=300,
     )
-    assert (result.returncode == 0) == ok, result.stdout + result.stderr
-    return result.stdout + result.stderr
+    output = result.stdout + result.stderr
+    assert (result.returncode == 0) == ok, output
+    assert "Traceback" not in output, output
+    return output
 
 
 def test_quickstart(tmp_path):
     Image.open(ROOT / "data" / "rocket.png").crop((200, 150, 420, 330)).save(tmp_path / "small.png")
-    out = run("quickstart.py", "small.png", "--out", "o.png", "--color-by", "log_nfa", cwd=tmp_path)
+    out = run("quickstart.py", "small.png", "--out-dir", "o", "--color-by", "log_nfa", cwd=tmp_path)
     assert "segments in" in out and "log_nfa" in out
-    assert Image.open(tmp_path / "o.png").size == (220, 180)
+    assert Image.open(tmp_path / "o" / "quickstart_overlay.png").size == (220, 180)
+
+
+@pytest.mark.parametrize(
+    "script, written",
+    [
+        ("quickstart.py", ["quickstart_overlay.png"]),
+        ("batch.py", ["batch_images", "segments.npz"]),
+    ],
+)
+def test_without_arguments_everything_goes_to_out(tmp_path, script, written):
+    run(script, cwd=tmp_path)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out"]
+    assert sorted(p.name for p in (tmp_path / "out").iterdir()) == written
 
 
 def test_rectify_rendered_then_as_a_users_photo(tmp_path):
-    out = run("rectify_document.py", "--size", "400x300", "--out", "page.png", "--overlay", "found.png", cwd=tmp_path)
+    out = run("rectify_document.py", "--size", "400x300", "--out-dir", "r", "--overlay", cwd=tmp_path)
     assert "page corners" in out
-    w, h = Image.open(tmp_path / "page.png").size
+    w, h = Image.open(tmp_path / "r" / "page.png").size
     assert h / w == pytest.approx(2**0.5, rel=0.03)  # A4, recovered from the perspective
-    assert Image.open(tmp_path / "found.png").size == (400, 300)
+    assert Image.open(tmp_path / "r" / "page_found.png").size == (400, 300)
     # The same scene handed in as a JPEG photo.
-    Image.open(tmp_path / "page_input.png").save(tmp_path / "photo.jpg", quality=88)
-    run("rectify_document.py", "photo.jpg", "--out", "flat.png", "--a4", cwd=tmp_path)
-    w, h = Image.open(tmp_path / "flat.png").size
+    Image.open(tmp_path / "r" / "page_input.png").save(tmp_path / "photo.jpg", quality=88)
+    run("rectify_document.py", "photo.jpg", "--out-dir", "flat", "--a4", cwd=tmp_path)
+    w, h = Image.open(tmp_path / "flat" / "page.png").size
     assert abs(h - w * 2**0.5) <= 1
 
 
@@ -87,14 +102,14 @@ def test_rectify_maps_the_outline_onto_the_output_border():
 
 
 def test_undistort(tmp_path):
-    out = run("undistort.py", "--size", "240x180", "--zoom", "0.8", "--out", "u.png", cwd=tmp_path)
+    out = run("undistort.py", "--size", "240x180", "--zoom", "0.8", "--out-dir", "u", cwd=tmp_path)
     assert "covers" in out
-    mask = np.asarray(Image.open(tmp_path / "u_mask.png"))
+    mask = np.asarray(Image.open(tmp_path / "u" / "undistorted_mask.png"))
     assert mask.shape == (180, 240) and set(np.unique(mask)) == {0, 255}
     assert mask[90, 120] == 255 and mask[0, 0] == 0  # barrel correction pulls the corners in from outside
     Image.fromarray((mask // 255 * 200).astype(np.uint8)).save(tmp_path / "m.png")
-    run("undistort.py", "u_input.png", "--mask", "m.png", "--out", "again.png", cwd=tmp_path)
-    assert Image.open(tmp_path / "again_usermask.png").size == (240, 180)
+    run("undistort.py", "u/undistorted_input.png", "--mask", "m.png", "--out-dir", "again", cwd=tmp_path)
+    assert Image.open(tmp_path / "again" / "undistorted_usermask.png").size == (240, 180)
 
 
 def test_undistort_inverts_the_distortion():
@@ -117,8 +132,16 @@ def test_batch_script(tmp_path):
         rocket.crop((i * 100, 50, i * 100 + 200, 200)).save(folder / f"crop{i}.png")
     (folder / "notes.txt").write_text("not an image")
     (folder / "broken.png").write_bytes(b"\x89PNG\r\n\x1a\n truncated")
-    out = run("batch.py", folder, "--threads", 2, "--out", "s.npz", cwd=tmp_path)
+    out = run("batch.py", folder, "--threads", 2, "--out-dir", "s", cwd=tmp_path)
     assert "3 images" in out and "skipped 1 unreadable: broken.png" in out
-    archive = np.load(tmp_path / "s.npz")
+    archive = np.load(tmp_path / "s" / "segments.npz")
     assert sorted(archive.files) == ["crop0.png", "crop1.png", "crop2.png"]
     assert archive["crop0.png"].dtype.names == ("x1", "y1", "x2", "y2", "width", "precision", "log_nfa")
+
+
+def test_batch_without_dask_says_how_to_install_it(tmp_path):
+    # As if Dask were not installed: the import system finds no 'distributed'.
+    hide = "import runpy, sys; sys.modules['distributed'] = None; sys.argv = sys.argv[1:]; " \
+           "runpy.run_path(sys.argv[0], run_name='__main__')"
+    out = run("batch.py", "--dask", "local:2", cwd=tmp_path, ok=False, python=(sys.executable, "-c", hide))
+    assert 'pip install "dask[distributed]"' in out
