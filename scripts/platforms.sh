@@ -20,21 +20,8 @@ self=$(pwd)/scripts/platforms.sh
 root=$(pwd)
 jobs=${PLATFORMS_JOBS:-2}
 
-# Installs the packages of "$@" that are missing; waits for another apt run
-# to let go of its lock instead of failing.
-ensure() {
-    local need=()
-    for pkg in "$@"; do
-        dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
-    done
-    [ ${#need[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing packages: ${need[*]} (as root: apt-get install ${need[*]})" >&2
-        return 1
-    fi
-    apt-get -o DPkg::Lock::Timeout=900 update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq "${need[@]}" >/dev/null
-}
+# apt_need installs the missing Debian packages named (as root only).
+. scripts/lib.sh
 
 # configure_and_build DIR [cmake arguments...]: the native tests only.
 configure_and_build() {
@@ -46,11 +33,11 @@ configure_and_build() {
 }
 
 stage_clang() {
-    ensure cmake ninja-build libgtest-dev
+    apt_need cmake ninja-build libgtest-dev
     local cxx
     cxx=$(compgen -c clang++- | grep -E '^clang\+\+-[0-9]+$' | sort -t- -k2 -n | tail -n 1 || true)
     if [ -z "$cxx" ]; then
-        ensure clang
+        apt_need clang
         cxx=clang++
     fi
     echo "compiler: $cxx"
@@ -59,14 +46,14 @@ stage_clang() {
 }
 
 stage_aarch64() {
-    ensure cmake ninja-build googletest g++-aarch64-linux-gnu qemu-user
+    apt_need cmake ninja-build googletest g++-aarch64-linux-gnu qemu-user
     configure_and_build build/aarch64 --toolchain "$root/cmake/aarch64-linux-gnu.cmake" \
         -DTESSARIN_GTEST_SOURCE_DIR=/usr/src/googletest
     qemu-aarch64 -L /usr/aarch64-linux-gnu ./build/aarch64/tessarin_tests --gtest_brief=1
 }
 
 stage_windows() {
-    ensure cmake ninja-build googletest g++-mingw-w64-x86-64 wine64
+    apt_need cmake ninja-build googletest g++-mingw-w64-x86-64 wine64
     configure_and_build build/windows --toolchain "$root/cmake/x86_64-w64-mingw32.cmake" \
         -DTESSARIN_GTEST_SOURCE_DIR=/usr/src/googletest
     local wine=/usr/lib/wine/wine64
