@@ -39,7 +39,7 @@ private:
     std::mutex mutex_;
 };
 
-// A heap type made once per process from its spec and kept for the life of
+// A heap type made once per process from its PyType_Spec and kept for the life of
 // the process. It is shared by every module object and every thread, so it is
 // made immutable: assigning or deleting an attribute of the type itself fails
 // with TypeError, as for a built-in type.
