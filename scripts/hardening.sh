@@ -14,6 +14,7 @@
 #
 # Arguments pick stages (asan, tsan, fuzz; default all).
 # HARDENING_FUZZ_SECONDS sets each fuzz target's run time (default 120).
+# HARDENING_FUZZ_SEED sets the fuzzers' seed (default 1, so a run repeats the last).
 # Distribution packages (GoogleTest, clang) are installed only when running as
 # root; Python packages go into the virtual environments under build/venv/.
 set -uo pipefail
@@ -131,7 +132,7 @@ fuzz_run() {
     # New inputs go to a scratch directory; the committed seeds stay as they are.
     local work=$out/fuzz/corpus-$target
     mkdir -p "$work"
-    (cd "$out/fuzz" && "./fuzz_$target" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 \
+    (cd "$out/fuzz" && "./fuzz_$target" -seed="${HARDENING_FUZZ_SEED:-1}" -max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 \
         -print_final_stats=1 "$work" "$root/tests/fuzz/corpus/$target" 2>&1 | tail -n 60)
 }
 if want fuzz; then

@@ -17,8 +17,8 @@ namespace tessarin::warp {
 // Returns SizeMismatch, checked in this order, when src does not hold
 // width * height * Channels samples, when map_x does not hold
 // out_width * out_height values, or when map_y's length differs from map_x's.
-// Throws std::overflow_error when the output's sample count overflows a
-// machine word, std::bad_alloc when it cannot be allocated.
+// Throws std::overflow_error when the output's sample count, or its size in
+// bytes, overflows a machine word, std::bad_alloc when it cannot be allocated.
 template <class T, int Channels>
 sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
                                         std::span<const float> map_x, std::span<const float> map_y,

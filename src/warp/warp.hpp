@@ -17,8 +17,9 @@ namespace tessarin::warp {
 // homogeneous w is zero or whose position falls outside the source stay 0.
 //
 // Returns SizeMismatch when src does not hold width * height * 3 samples.
-// Throws std::overflow_error when out_width * out_height * 3 samples overflow
-// a machine word, std::bad_alloc when they cannot be allocated.
+// Throws std::overflow_error when out_width * out_height * 3 samples, or their
+// size in bytes, overflow a machine word, std::bad_alloc when they cannot be
+// allocated.
 template <class T>
 sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t width, std::size_t height,
                                            std::size_t out_width, std::size_t out_height,

@@ -2,7 +2,8 @@
 // drivers on arbitrary sizes (including ones that overflow or cannot be
 // allocated), matrices, scales, offsets and maps. Nothing may be read or
 // written outside a buffer; lengths that do not match are SizeMismatch;
-// hostile output sizes are refused with overflow_error or bad_alloc; and a
+// hostile output sizes are refused with overflow_error (only when the
+// sample count or its byte size overflows) or bad_alloc; and a
 // Lanczos-3 sample is the same whether its taps go the interior or the
 // clamped way.
 #include <array>
@@ -36,6 +37,15 @@ std::size_t length_for(fuzz::Input& in, std::size_t a, std::size_t b, std::size_
 bool fits(std::size_t len, std::size_t a, std::size_t b, std::size_t c) {
     std::size_t n;
     return !__builtin_mul_overflow(a, b, &n) && !__builtin_mul_overflow(n, c, &n) && n == len;
+}
+
+// Whether an output of a*b*c samples of T has a byte size a machine word holds:
+// the drivers may refuse with overflow_error only when it does not.
+template <class T>
+bool output_fits(std::size_t a, std::size_t b, std::size_t c) {
+    std::size_t n;
+    return !__builtin_mul_overflow(a, b, &n) && !__builtin_mul_overflow(n, c, &n) &&
+           !__builtin_mul_overflow(n, sizeof(T), &n);
 }
 
 template <class T>
@@ -73,7 +83,7 @@ void warp_driver(fuzz::Input& in, Filter filter) {
         auto r = warp::warp_rgb<T>(src, w, h, ow, oh, m, scale, off_x, off_y, filter);
         check_output(r, src_ok, ow * oh * 3);
     } catch (const std::overflow_error&) {
-        if (!src_ok || fits(ow * oh * 3, ow, oh, 3)) std::abort();  // only for counts that overflow
+        if (!src_ok || output_fits<T>(ow, oh, 3)) std::abort();  // only for sizes that overflow
     }
 }
 
@@ -91,7 +101,7 @@ void remap_driver(fuzz::Input& in, Filter filter) {
         auto r = warp::remap<T, N>(src, w, h, mx, my, ow, oh, filter);
         check_output(r, ok, ow * oh * N);
     } catch (const std::overflow_error&) {
-        if (!ok || fits(ow * oh * N, ow, oh, N)) std::abort();
+        if (!ok || output_fits<T>(ow, oh, N)) std::abort();
     }
 }
 
