@@ -65,6 +65,17 @@
 #define TESSARIN_UNROLL(n)
 #endif
 
+// Inlines a kernel's body into its loop whatever the compiler's size
+// heuristics say: a group kernel called per few pixels spends a noticeable
+// share of its time in the call and in spilling its vectors otherwise.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define TESSARIN_ALWAYS_INLINE __forceinline
+#elif defined(__GNUC__)
+#define TESSARIN_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define TESSARIN_ALWAYS_INLINE inline
+#endif
+
 namespace tessarin::simd {
 
 enum class Variant : std::uint8_t { Scalar, Sse2, Avx2, Neon };

@@ -37,6 +37,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "simd/dispatch.hpp"
 #include "warp/samplers.hpp"
 
 namespace tessarin::warp::detail {
@@ -75,7 +76,7 @@ inline typename L::D clamped(typename L::D acc) {
 // and 0 <= y < height - 1 (no tap clamped, no NaN): the floor is the
 // truncation, and the weights and sums are those of sample_bilinear.
 template <class L, class T, int N>
-inline void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
+TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
     typename L::I ix, iy;
@@ -159,7 +160,7 @@ struct Lanczos3Terms {
 // terms per channel in the order of sample_lanczos3; the G groups run side by
 // side only to overlap their chains of additions.
 template <class L, class T, int N, int G>
-inline void lanczos3_group(const T* src, std::size_t stride, const double* table, const double* xs,
+TESSARIN_ALWAYS_INLINE void lanczos3_group(const T* src, std::size_t stride, const double* table, const double* xs,
                            const double* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
