@@ -1,10 +1,16 @@
-# Shared by scripts/test.sh and scripts/hardening.sh (sourced, not run).
+# Shared by the test scripts (test.sh, hardening.sh, packaging.sh; sourced, not run).
 # Everything they install goes into build/: a virtual environment per
 # interpreter; the interpreters themselves are never changed. Distribution
 # packages are installed only when running as root.
 
-# What the Python suite needs, as pip arguments.
-TEST_REQUIREMENTS=(-r tests/requirements.txt)
+# What the Python suite needs, one requirement a line, as interpreter $1
+# reads it from pyproject.toml: the run-time dependencies and the test extra
+# (the one list of them; `pip install ".[test]"` installs the same).
+test_requirements() {
+    "$1" -c 'import tomllib
+project = tomllib.load(open("pyproject.toml", "rb"))["project"]
+print(*project["dependencies"], *project["optional-dependencies"]["test"], sep="\n")'
+}
 
 # Installs the distribution packages named that are missing. As root, waits
 # while another apt holds the lock; otherwise says what to install and fails.
@@ -61,7 +67,10 @@ venv_python() {
     if [ ! -x "$dir/bin/python" ]; then
         "$base" -m venv "$dir" >&2 || return 1
     fi
-    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${TEST_REQUIREMENTS[@]}" "$@" >&2 || return 1
+    local reqs
+    mapfile -t reqs < <(test_requirements "$dir/bin/python")
+    [ ${#reqs[@]} -gt 0 ] || return 1
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" "$@" >&2 || return 1
     echo "$(pwd)/$dir/bin/python"
 }
 

@@ -23,7 +23,7 @@ h = np.eye(3)
 flat8: npt.NDArray[np.uint8] = tessarin.warp_rgb(rgb, h.ravel(), 1.0, 0.0, 0.0)
 flat8 = tessarin.warp_rgb(rgb, [1, 0, 0, 0, 1, 0, 0, 0, 1], 2, -0.5, -0.5, "lanczos3", (32, 24))
 flat8 = tessarin.warp_rgb(rgb, tuple(h.ravel().tolist()), 1.0, 0.0, 0.0, filter="bilinear", out_size=None)
-flat16: npt.NDArray[np.uint16] = tessarin.warp_rgb(rgb.astype(np.uint16) * 257, h.ravel(), 1.0, 0.0, 0.0)
+flat16: npt.NDArray[np.uint16] = tessarin.warp_rgb(rgb.astype(np.uint16) * np.uint16(257), h.ravel(), 1.0, 0.0, 0.0)
 
 map_x = np.zeros((24, 32), np.float32)
 map_y = np.zeros((24, 32), np.float32)
