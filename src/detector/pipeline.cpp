@@ -148,6 +148,7 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     const std::span<std::uint8_t> used(buffers.used, count);
 
     std::vector<std::uint32_t> region;
+    RegionPoints points;
     Rect rect{};
     double angle_slot = 0.0;
     // Seeds come strongest first, scattered over the image, so each one's
@@ -167,7 +168,7 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
         const RegionSum sum = grow_region_sum(s, field, used, region, angle_tolerance, w, h);
         if (region.size() < min_size) continue;
         rect = region_to_rect(region, field, w, sum.angle(), start_p);
-        if (!refine(region, angle_slot, rect, used, field, min_size, w, h)) continue;
+        if (!refine(region, angle_slot, rect, used, field, min_size, w, h, points)) continue;
         double log_nfa = improve_rect(rect, field, w, h, grad_threshold, nt);
         if (log_nfa <= 0.0) continue;
         out.push_back(Segment{(rect.x1 + 0.5) * inv_scale, (rect.y1 + 0.5) * inv_scale,
