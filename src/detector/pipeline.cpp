@@ -136,14 +136,14 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
 
     const std::size_t count = w * h;
     FieldAndMarks buffers(count);
-    level_line_field_into(image, w, h, buffers.field);
+    const NormRange range = level_line_field_into(image, w, h, buffers.field);
     small.reset();  // the field is all that is read from here on
     input.drop();
     const std::span<const Px> field(buffers.field, count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
     // The initial marks come from the same pass over the field as the seeds.
-    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, buffers.used);
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, buffers.used, range);
     if (seeds.empty()) return out;
     const std::span<std::uint8_t> used(buffers.used, count);
 
