@@ -82,15 +82,12 @@ inline std::uint32_t seed_bin(float norm, float max_norm, float threshold) {
     return (b & seed) | (bins & ~seed);
 }
 
-// The largest norm, NaN never winning, and whether every norm is finite and
-// not negative, as in any field level_line_field makes. The maximum of a set
-// does not depend on the order it is taken in, so four running maxima break
-// the dependency chain of a single one.
-struct NormRange {
-    float max;
-    bool plain;
-};
+}  // namespace
 
+// The maximum of a set does not depend on the order it is taken in (NaN is
+// never taken, and +0 stays ahead of an equal -0 from any start of +0), so
+// four running maxima break the dependency chain of a single one, and the
+// range of a field is that of its rows' ranges.
 NormRange norm_range(std::span<const Px> field) {
     float m[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     bool plain[4] = {true, true, true, true};
@@ -111,6 +108,10 @@ NormRange norm_range(std::span<const Px> field) {
     return r;
 }
 
+namespace {
+
+NormRange widest(NormRange a, NormRange b) { return NormRange{b.max > a.max ? b.max : a.max, a.plain && b.plain}; }
+
 }  // namespace
 
 std::vector<Px> level_line_field(const double* image, std::size_t width, std::size_t height) {
@@ -119,11 +120,12 @@ std::vector<Px> level_line_field(const double* image, std::size_t width, std::si
     return field;
 }
 
-void level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field) {
+NormRange level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field) {
     if (width < 2 || height < 2) {
         std::fill(field, field + width * height, Px{});
-        return;
+        return NormRange{0.0f, true};
     }
+    std::vector<NormRange> row_range(height);
     // One item per row; the storage is not zero-filled, so every record is
     // written, the zero ones too. The last row has no block below it and the
     // last column none to its right.
@@ -137,8 +139,12 @@ void level_line_field_into(const double* image, std::size_t width, std::size_t h
                 std::fill(out, out + width, Px{});
             else
                 out[width - 1] = Px{};
+            row_range[y] = norm_range(std::span<const Px>(out, width));
         }
     });
+    NormRange r{0.0f, true};
+    for (const NormRange& row : row_range) r = widest(r, row);
+    return r;
 }
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold) {
@@ -146,9 +152,13 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
 }
 
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks) {
+    return seeds_by_norm(field, threshold, marks, norm_range(field));
+}
+
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks,
+                                         NormRange range) {
     std::vector<std::uint32_t> seeds;
     // Plain variables, not a structured binding: lambdas below capture them.
-    const NormRange range = norm_range(field);
     const float max_norm = range.max;
     const bool plain = range.plain;
     auto mark = [&](std::size_t i) {

@@ -11,11 +11,22 @@
 
 namespace tessarin::detector {
 
+// The largest norm of a field, NaN never winning (0 for a field without a
+// positive norm), and whether every norm is finite and not negative, as in
+// any field level_line_field makes.
+struct NormRange {
+    float max;
+    bool plain;
+};
+
+NormRange norm_range(std::span<const Px> field);
+
 // The level-line field of a width × height image (the last row and the last
 // column all zero) into caller storage of width × height records, every one of
 // which is written (the storage need not be initialised). Rows are computed on
-// the worker pool.
-void level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field);
+// the worker pool; each worker also takes the norm range of the rows it wrote,
+// while they are in its cache, and the result is norm_range of the whole field.
+NormRange level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field);
 
 // Indices of the pixels whose norm exceeds `threshold`, strongest bins first.
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold);
@@ -24,6 +35,10 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
 // and 0 elsewhere (the initial used marks), in the same pass over the field.
 // marks holds field.size() bytes; it may be null.
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks);
+
+// The same for a field whose norm_range is already known.
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks,
+                                         NormRange range);
 
 namespace field_detail {
 

@@ -136,18 +136,19 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
 
     const std::size_t count = w * h;
     FieldAndMarks buffers(count);
-    level_line_field_into(image, w, h, buffers.field);
+    const NormRange range = level_line_field_into(image, w, h, buffers.field);
     small.reset();  // the field is all that is read from here on
     input.drop();
     const std::span<const Px> field(buffers.field, count);
     const double nt = log_nt(w, h);
     const std::size_t min_size = min_region_size(nt);
     // The initial marks come from the same pass over the field as the seeds.
-    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, buffers.used);
+    std::vector<std::uint32_t> seeds = seeds_by_norm(field, grad_threshold, buffers.used, range);
     if (seeds.empty()) return out;
     const std::span<std::uint8_t> used(buffers.used, count);
 
     std::vector<std::uint32_t> region;
+    RegionPoints points;
     Rect rect{};
     double angle_slot = 0.0;
     // Seeds come strongest first, scattered over the image, so each one's
@@ -167,7 +168,7 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
         const RegionSum sum = grow_region_sum(s, field, used, region, angle_tolerance, w, h);
         if (region.size() < min_size) continue;
         rect = region_to_rect(region, field, w, sum.angle(), start_p);
-        if (!refine(region, angle_slot, rect, used, field, min_size, w, h)) continue;
+        if (!refine(region, angle_slot, rect, used, field, min_size, w, h, points)) continue;
         double log_nfa = improve_rect(rect, field, w, h, grad_threshold, nt);
         if (log_nfa <= 0.0) continue;
         out.push_back(Segment{(rect.x1 + 0.5) * inv_scale, (rect.y1 + 0.5) * inv_scale,

@@ -56,7 +56,12 @@ struct PixelDistance {
     // (0 also when either is NaN, which answers false to both tests below).
     int compare(std::uint32_t i, double r) const {
         const auto [x, y] = grid.xy(i);
-        const std::int64_t dx = static_cast<std::int64_t>(x) - sx, dy = static_cast<std::int64_t>(y) - sy;
+        return compare_at(static_cast<std::int64_t>(x), static_cast<std::int64_t>(y), r);
+    }
+
+    // The same for the pixel at column x, row y.
+    int compare_at(std::int64_t x, std::int64_t y, double r) const {
+        const std::int64_t dx = x - sx, dy = y - sy;
         double d;
         const std::int64_t limit = std::int64_t{1} << 25;  // squares stay below 2^52
         if (dx > -limit && dx < limit && dy > -limit && dy < limit) {
@@ -72,7 +77,6 @@ struct PixelDistance {
     }
 
     bool closer_than(std::uint32_t i, double r) const { return compare(i, r) < 0; }
-    bool farther_than(std::uint32_t i, double r) const { return compare(i, r) > 0; }
 };
 
 double direction_of(const Px& px) {
@@ -98,15 +102,18 @@ double tolerance_near_seed(std::span<const std::uint32_t> region, std::span<cons
 }
 
 // Drops, by moving the last entry into their place, the pixels farther than
-// `radius` from the seed and frees their marks. The seed stays first.
-void drop_beyond(std::vector<std::uint32_t>& region, std::span<std::uint8_t> used, const PixelDistance& dist,
-                 double radius) {
+// `radius` from the seed and frees their marks; `points` (the region's, entry
+// for entry) drops the same entries in the same way. The seed stays first.
+void drop_beyond(std::vector<std::uint32_t>& region, RegionPoints& points, std::span<std::uint8_t> used,
+                 const PixelDistance& dist, double radius) {
     std::size_t k = 0;
     while (k < region.size()) {
-        if (dist.farther_than(region[k], radius)) {
+        const auto x = static_cast<std::int64_t>(points.x(k)), y = static_cast<std::int64_t>(points.y(k));
+        if (dist.compare_at(x, y, radius) > 0) {
             used[region[k]] = 0;
             region[k] = region.back();
             region.pop_back();
+            points.remove(k);
         } else {
             ++k;
         }
@@ -195,6 +202,13 @@ struct Search {
 
 bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, std::span<std::uint8_t> used,
             std::span<const Px> field, std::size_t min_region_size, std::size_t width, std::size_t height) {
+    RegionPoints points;
+    return refine(region, angle_slot, rect, used, field, min_region_size, width, height, points);
+}
+
+bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, std::span<std::uint8_t> used,
+            std::span<const Px> field, std::size_t min_region_size, std::size_t width, std::size_t height,
+            RegionPoints& points) {
     if (region.empty()) return false;
     if (dense_enough(region.size(), rect)) return true;
 
@@ -205,7 +219,10 @@ bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, 
     const double angle = grow_region(seed, field, used, region, tolerance, width, height);
     angle_slot = angle;
     if (region.size() < min_region_size) return false;
-    rect = region_to_rect(region, field, width, angle, rect.p);
+    // From here on the region is fitted again after every shrink: from its
+    // points, which give region_to_rect's bits.
+    points.assign(region, field, width);
+    rect = points_to_rect(points, angle, rect.p);
     if (dense_enough(region.size(), rect)) return true;
 
     // Still too sparse: shrink around the seed until dense enough or too small.
@@ -218,9 +235,9 @@ bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, 
     double radius = std::max(to_first, to_second);
     while (true) {
         radius = radius * radius_factor;
-        drop_beyond(region, used, dist, radius);
+        drop_beyond(region, points, used, dist, radius);
         if (region.size() < min_region_size) return false;
-        rect = region_to_rect(region, field, width, angle, rect.p);
+        rect = points_to_rect(points, angle, rect.p);
         if (dense_enough(region.size(), rect)) return true;
     }
 }

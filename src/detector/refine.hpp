@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "detector/region.hpp"
 #include "detector/types.hpp"
 
 namespace tessarin::detector {
@@ -15,6 +16,12 @@ namespace tessarin::detector {
 bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect,
             std::span<std::uint8_t> used, std::span<const Px> field,
             std::size_t min_region_size, std::size_t width, std::size_t height);
+
+// The same, with the storage for the region's points given by the caller, so
+// that a detection reuses it from region to region.
+bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect,
+            std::span<std::uint8_t> used, std::span<const Px> field,
+            std::size_t min_region_size, std::size_t width, std::size_t height, RegionPoints& points);
 
 // Improves `rect` in place and returns the log NFA of the rectangle it leaves.
 double improve_rect(Rect& rect, std::span<const Px> field, std::size_t width, std::size_t height,

@@ -110,17 +110,23 @@ RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::sp
     return RegionSum{g.sx, g.sy};
 }
 
-Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,
-                    std::size_t width, double angle, double p) {
-    const PixelGrid grid(width);
+namespace {
+
+struct Point {
+    double x, y, w;
+};
+
+// The rectangle of the n points that point(k) gives, k = 0 .. n-1, in that
+// order (the sums run in it).
+template <class PointAt>
+Rect fit(std::size_t n, PointAt point, double angle, double p) {
     // Weighted centroid, the gradient norms as weights.
     double sum_w = 0.0, sum_wx = 0.0, sum_wy = 0.0;
-    for (std::uint32_t i : region) {
-        double w = field[i].norm;
-        const auto [x, y] = grid.xy(i);
-        sum_w += w;
-        sum_wx += w * static_cast<double>(x);
-        sum_wy += w * static_cast<double>(y);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Point q = point(k);
+        sum_w += q.w;
+        sum_wx += q.w * q.x;
+        sum_wy += q.w * q.y;
     }
     const double cx = sum_wx / sum_w, cy = sum_wy / sum_w;
 
@@ -128,14 +134,13 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     // subtracted as it comes, so a one-row region keeps m = +0 and its axis
     // comes out at theta = pi.
     double a = 0.0, b = 0.0, m = 0.0;
-    for (std::uint32_t i : region) {
-        double w = field[i].norm;
-        const auto [x, y] = grid.xy(i);
-        double ddx = static_cast<double>(x) - cx;
-        double ddy = static_cast<double>(y) - cy;
-        a = a + w * (ddy * ddy);
-        b = b + w * (ddx * ddx);
-        m = m - (w * ddx) * ddy;
+    for (std::size_t k = 0; k < n; ++k) {
+        const Point q = point(k);
+        double ddx = q.x - cx;
+        double ddy = q.y - cy;
+        a = a + q.w * (ddy * ddy);
+        b = b + q.w * (ddx * ddx);
+        m = m - (q.w * ddx) * ddy;
     }
 
     // Principal axis: the eigenvector of the smaller eigenvalue, taken from
@@ -152,10 +157,10 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
 
     // Extents along and across the axis through the centroid.
     double l_min = 0.0, l_max = 0.0, w_min = 0.0, w_max = 0.0;
-    for (std::uint32_t i : region) {
-        const auto [x, y] = grid.xy(i);
-        double ddx = static_cast<double>(x) - cx;
-        double ddy = static_cast<double>(y) - cy;
+    for (std::size_t k = 0; k < n; ++k) {
+        const Point q = point(k);
+        double ddx = q.x - cx;
+        double ddy = q.y - cy;
         double l = ddx * dx + ddy * dy;
         double t = ddy * dx - ddx * dy;
         if (l < l_min) l_min = l;
@@ -176,6 +181,40 @@ Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> f
     r.prec = pi_over_8;
     r.p = p;
     return r;
+}
+
+}  // namespace
+
+Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,
+                    std::size_t width, double angle, double p) {
+    const PixelGrid grid(width);
+    return fit(
+        region.size(),
+        [&](std::size_t k) {
+            const std::uint32_t i = region[k];
+            const auto [x, y] = grid.xy(i);
+            return Point{static_cast<double>(x), static_cast<double>(y), static_cast<double>(field[i].norm)};
+        },
+        angle, p);
+}
+
+void RegionPoints::assign(std::span<const std::uint32_t> region, std::span<const Px> field, std::size_t width) {
+    const PixelGrid grid(width);
+    x_.resize(region.size());
+    y_.resize(region.size());
+    w_.resize(region.size());
+    for (std::size_t k = 0; k < region.size(); ++k) {
+        const std::uint32_t i = region[k];
+        const auto [x, y] = grid.xy(i);
+        x_[k] = static_cast<double>(x);
+        y_[k] = static_cast<double>(y);
+        w_[k] = static_cast<double>(field[i].norm);
+    }
+}
+
+Rect points_to_rect(const RegionPoints& points, double angle, double p) {
+    return fit(
+        points.size(), [&](std::size_t k) { return Point{points.x(k), points.y(k), points.w(k)}; }, angle, p);
 }
 
 }  // namespace tessarin::detector

@@ -89,6 +89,43 @@ INSTANTIATE_TEST_SUITE_P(Fields, GrowMatchesDefinition,
                                            Scene{"ties", 0.3, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+bool same_rect(const Rect& a, const Rect& b) { return std::memcmp(&a, &b, sizeof(Rect)) == 0; }
+
+// Refinement fits its shrinking regions from their points; every fit must be
+// region_to_rect's, also after entries are dropped the way shrinking drops them.
+TEST(FitFromPoints, SameRectangleAsTheRegionList) {
+    const std::size_t w = 53, h = 41;
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> jitter(0.0, 0.5);
+    std::uniform_real_distribution<float> norm(5.3f, 360.0f);
+    std::vector<Px> field(w * h);
+    for (Px& p : field) {
+        const double a = -2.0 + jitter(rng);
+        p = Px{norm(rng), static_cast<float>(std::cos(a)), static_cast<float>(std::sin(a))};
+    }
+    std::vector<std::uint8_t> used(w * h, 0);
+    std::vector<std::uint32_t> region;
+    RegionPoints points;
+    std::size_t fits = 0;
+    for (std::uint32_t s = 0; s < w * h; s += 5) {
+        if (used[s] != 0) continue;
+        const double angle = grow_region(s, field, used, region, 0.7, w, h);
+        points.assign(region, field, w);
+        while (!region.empty()) {
+            for (double p : {0.125, 0.0078125}) {
+                ASSERT_TRUE(same_rect(points_to_rect(points, angle, p), region_to_rect(region, field, w, angle, p)))
+                    << "seed " << s << ", " << region.size() << " pixels";
+                ++fits;
+            }
+            const std::size_t k = std::uniform_int_distribution<std::size_t>(0, region.size() - 1)(rng);
+            region[k] = region.back();
+            region.pop_back();
+            points.remove(k);
+        }
+    }
+    EXPECT_GT(fits, 1000u);
+}
+
 // The Lanczos branch with powers taken by pow, and the large-argument branch with pow(x, 6).
 double reference_log_gamma(double x) {
     if (x >= 15.0)

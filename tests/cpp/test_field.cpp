@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "detector/testing.hpp"
@@ -230,16 +231,24 @@ INSTANTIATE_TEST_SUITE_P(Samples, UnrepresentableSample,
                                            -std::numeric_limits<double>::infinity(),
                                            std::numeric_limits<double>::quiet_NaN(), 1e300, -1e300, 1e39));
 
-TEST(LevelLineField, SameFieldWithAnyNumberOfWorkers) {
+// The norm range the workers take row by row is that of the whole field.
+TEST(LevelLineField, SameFieldAndNormRangeWithAnyNumberOfWorkers) {
     const std::size_t w = 523, h = 311;
     std::mt19937_64 rng(7);
     std::vector<double> img(w * h);
     for (double& v : img) v = double(rng() % 256) + (rng() % 3 == 0 ? 0.5 : 0.0);
+    img[200 * w + 17] = std::numeric_limits<double>::quiet_NaN();
+    img[300 * w + 500] = 1e6;  // the strongest gradient, far down
     const std::size_t before = pool::workers();
     std::vector<std::vector<Px>> fields;
     for (std::size_t n : {1u, 2u, 7u}) {
         pool::set_workers(n);
-        fields.push_back(level_line_field(img.data(), w, h));
+        std::vector<Px> f(w * h);
+        const NormRange r = level_line_field_into(img.data(), w, h, f.data());
+        const NormRange want = norm_range(f);
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(r.max), std::bit_cast<std::uint32_t>(want.max)) << n;
+        EXPECT_EQ(r.plain, want.plain);
+        fields.push_back(std::move(f));
     }
     pool::set_workers(before);
     for (std::size_t k = 1; k < fields.size(); ++k)
