@@ -5,6 +5,7 @@
 #include "python/common.hpp"
 #include "python/once.hpp"
 #include "sample/pages.hpp"
+#include "sample/transpose.hpp"
 
 namespace tessarin::python {
 
@@ -91,11 +92,16 @@ void copy_row(const Layout& l, const char* row, char* out) {
 // order) are gathered in tiles of block_rows rows by block_cols output
 // positions: the tile's source elements lie on few cache lines and pages
 // (each line serves many rows), and each output row is written in order.
+// Where axis 0 is exactly one element apart, the elements of each output
+// position down a tile are adjacent and move in square vector tiles
+// (sample/transpose.hpp); the rest goes element by element.
 constexpr npy_intp block_rows = 64;
 constexpr npy_intp block_cols = 64;
 
 template <std::size_t S>
 void copy_row_block(const Layout& l, npy_intp y0, npy_intp rows, char* out, std::size_t row_bytes) {
+    constexpr auto lanes = static_cast<npy_intp>(sample::tile_lanes<S>);
+    static_assert(block_rows % lanes == 0 && block_cols % lanes == 0);
     const npy_intp s0 = l.strides[0];
     const char* first = l.base + y0 * s0;
     const npy_intp n = l.dims[1], sx = l.strides[1];
@@ -103,13 +109,28 @@ void copy_row_block(const Layout& l, npy_intp y0, npy_intp rows, char* out, std:
     npy_intp offset[block_cols];  // source byte offset of each position of the tile
     npy_intp x = 0, k = 0;        // the pixel and channel of the next position
     const npy_intp positions = n * c;
+    const npy_intp tiled_rows = s0 == static_cast<npy_intp>(S) ? rows / lanes * lanes : 0;
     for (npy_intp p0 = 0; p0 < positions; p0 += block_cols) {
         const npy_intp count = positions - p0 < block_cols ? positions - p0 : block_cols;
         for (npy_intp q = 0; q < count; ++q) {
             offset[q] = x * sx + k * sc;
             if (++k == c) k = 0, ++x;
         }
-        for (npy_intp y = 0; y < rows; ++y) {
+        const npy_intp tiled = count / lanes * lanes;
+        for (npy_intp y = 0; y < tiled_rows; y += lanes) {
+            const char* in = first + y * s0;
+            char* o = out + static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(p0) * S;
+            for (npy_intp q0 = 0; q0 < tiled; q0 += lanes) {
+                const char* cols[lanes];
+                for (npy_intp q = 0; q < lanes; ++q) cols[q] = in + offset[q0 + q];
+                sample::transpose_tile<S>(cols, o + static_cast<std::size_t>(q0) * S, row_bytes);
+            }
+            for (npy_intp j = 0; j < lanes; ++j)
+                for (npy_intp q = tiled; q < count; ++q)
+                    move_one<S>(o + static_cast<std::size_t>(j) * row_bytes + static_cast<std::size_t>(q) * S,
+                                in + j * s0 + offset[q]);
+        }
+        for (npy_intp y = tiled_rows; y < rows; ++y) {
             const char* in = first + y * s0;
             char* o = out + static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(p0) * S;
             for (npy_intp q = 0; q < count; ++q) move_one<S>(o + static_cast<std::size_t>(q) * S, in + offset[q]);

@@ -66,9 +66,9 @@ public:
         } else {
             // A size that cannot be had is refused as bad_alloc (MemoryError),
             // with the interpreter attached, before anything is copied. The
-            // storage is not zero-filled: the copy writes all of it.
+            // storage is not zero-filled: the copy writes all of it at once.
             if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-            copy_ = sample::Pages(n * sizeof(T), sample::Fill::any);
+            copy_ = sample::Pages(n * sizeof(T), sample::Fill::warm);
             copy_logical_detached(a, copy_.data());
             data_ = static_cast<const T*>(copy_.data());
         }

@@ -17,9 +17,18 @@
 
 namespace tessarin::sample {
 
-// Whether the caller needs the storage to start as all zero bytes. Mapped
-// storage is zero either way; only small heap blocks differ.
-enum class Fill { any, zero };
+// What the caller needs of the storage's first contents.
+//   - zero: all zero bytes. Mapped storage is zero either way; small heap
+//     blocks are cleared.
+//   - any: no particular contents; large blocks are mapped.
+//   - warm: no particular contents, for a block that one thread writes in
+//     full as soon as it has it (the copy of an input in another layout).
+//     Below zero_mapped_from it comes from the C heap, which hands back the
+//     block an earlier call freed with its pages already backed: a fresh
+//     mapping would take a fault per page (or the kernel's clearing of whole
+//     huge pages) on top of the copy's own writes, which are all a short
+//     resampling call would otherwise spend on the copy.
+enum class Fill { any, zero, warm };
 
 // Requests from this size on are mapped from the system.
 inline constexpr std::size_t mapped_from = std::size_t{256} << 10;
