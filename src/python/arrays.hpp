@@ -68,7 +68,7 @@ public:
             // with the interpreter attached, before anything is copied. The
             // storage is not zero-filled: the copy writes all of it at once.
             if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
-            copy_ = sample::Pages(n * sizeof(T), sample::Fill::warm);
+            copy_ = sample::Pages(n * sizeof(T), sample::Fill::any);
             copy_logical_detached(a, copy_.data());
             data_ = static_cast<const T*>(copy_.data());
         }

@@ -51,15 +51,14 @@ void* from_heap(std::size_t total, Fill fill) {
 
 #if defined(TESSARIN_PAGES_MMAP)
 
-// Huge pages back only whole 2 MiB-aligned stretches of a mapping, so blocks
-// that can use them are mapped on such a boundary and rounded up to whole
-// huge pages. One fault then zero-fills 2 MiB where small pages take 512
-// faults of a few microseconds each (measured: a 2 MiB block written once
-// costs about 1.2 ms in small pages, about 0.1 ms in one huge page). The
-// rounding wastes at most one huge page, a good trade from 1 MiB on.
+// Huge pages back only whole 2 MiB-aligned stretches of a mapping, so
+// mapped blocks start on such a boundary and are rounded up to whole huge
+// pages (a waste of under one huge page beside at least 32 MiB). One fault
+// then zero-fills 2 MiB where small pages take 512 faults of a few
+// microseconds each.
 constexpr std::size_t huge_page = std::size_t{2} << 20;
-constexpr std::size_t huge_from = std::size_t{1} << 20;
 
+#if !defined(MADV_HUGEPAGE)
 std::size_t page_size() {
     static const std::size_t size = [] {
         const long s = sysconf(_SC_PAGESIZE);
@@ -67,6 +66,7 @@ std::size_t page_size() {
     }();
     return size;
 }
+#endif
 
 void* map(std::size_t length) {
     void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -75,27 +75,26 @@ void* map(std::size_t length) {
 }
 
 void* from_system(std::size_t total) {
-    const std::size_t page = page_size();
     if (total > SIZE_MAX - 2 * huge_page) throw std::bad_alloc();
-    const std::size_t length = (total + page - 1) / page * page;
 #if defined(MADV_HUGEPAGE)
-    if (length >= huge_from) {
-        // Map a huge page more than the rounded length, then give back the
-        // ends outside the aligned stretch; the block is then exactly
-        // [aligned, aligned + huge_length).
-        const std::size_t huge_length = (total + huge_page - 1) / huge_page * huge_page;
-        char* raw = static_cast<char*>(map(huge_length + huge_page));
-        const auto addr = reinterpret_cast<std::uintptr_t>(raw);
-        char* aligned = raw + ((huge_page - addr % huge_page) % huge_page);
-        if (aligned != raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
-        const std::size_t tail = static_cast<std::size_t>((raw + huge_length + huge_page) - (aligned + huge_length));
-        if (tail != 0) munmap(aligned + huge_length, tail);
-        // Only a hint: where the kernel declines, the pages are small ones.
-        madvise(aligned, huge_length, MADV_HUGEPAGE);
-        return place(aligned, huge_length, Kind::mapped);
-    }
-#endif
+    // Map a huge page more than the rounded length, then give back the ends
+    // outside the aligned stretch; the block is then exactly
+    // [aligned, aligned + length).
+    const std::size_t length = (total + huge_page - 1) / huge_page * huge_page;
+    char* raw = static_cast<char*>(map(length + huge_page));
+    const auto addr = reinterpret_cast<std::uintptr_t>(raw);
+    char* aligned = raw + ((huge_page - addr % huge_page) % huge_page);
+    if (aligned != raw) munmap(raw, static_cast<std::size_t>(aligned - raw));
+    const std::size_t tail = static_cast<std::size_t>((raw + length + huge_page) - (aligned + length));
+    if (tail != 0) munmap(aligned + length, tail);
+    // Only a hint: where the kernel declines, the pages are small ones.
+    madvise(aligned, length, MADV_HUGEPAGE);
+    return place(aligned, length, Kind::mapped);
+#else
+    const std::size_t page = page_size();
+    const std::size_t length = (total + page - 1) / page * page;
     return place(map(length), length, Kind::mapped);
+#endif
 }
 
 void unmap(const Header& h) { munmap(h.base, h.length); }
@@ -124,8 +123,7 @@ void unmap(const Header&) {}
 void* allocate_pages(std::size_t bytes, Fill fill) {
     if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
     const std::size_t total = header_bytes + (bytes == 0 ? 1 : bytes);
-    const std::size_t heap_below = fill == Fill::any ? mapped_from : zero_mapped_from;
-    if (bytes < heap_below) return from_heap(total, fill);
+    if (bytes < mapped_from) return from_heap(total, fill);
     return from_system(total);
 }
 

@@ -1,11 +1,15 @@
-// Storage for large buffers straight from the system's page allocator.
+// Storage for buffers: the C heap for all but the largest, the system's page
+// allocator for those.
 //
-// A large buffer from the C heap is either a fresh mapping that the kernel
-// backs page by page (one fault per 4 KiB) or recycled heap memory that the
-// C library clears by hand when zeroed memory is asked for. Mapping it here
-// instead gives memory the kernel has already zero-filled, asks for
-// transparent huge pages where the platform has them (one fault per 2 MiB),
-// and never clears anything by hand. Small requests go to the C heap.
+// A block of a few MiB made and freed on every call comes back from the C
+// heap with its pages already backed: the heap hands the next call the block
+// the previous one freed. A fresh mapping of the same block costs a fault per
+// 4 KiB page, or the kernel's clearing of each 2 MiB huge page, on every
+// call; measured on 1920 x 1080 detection and resampling, the heap is faster
+// even when it must clear the block by hand. The largest blocks are mapped:
+// the heap would return them to the system on free anyway, and a mapping
+// asks for transparent huge pages where the platform has them (one fault per
+// 2 MiB) and is zero-filled by the kernel, so nothing is cleared by hand.
 //
 // Every block, large or small, is freed by free_pages(data) alone: a short
 // header in front of the data records how the block was obtained, so storage
@@ -17,28 +21,14 @@
 
 namespace tessarin::sample {
 
-// What the caller needs of the storage's first contents.
-//   - zero: all zero bytes. Mapped storage is zero either way; small heap
-//     blocks are cleared.
-//   - any: no particular contents; large blocks are mapped.
-//   - warm: no particular contents, for a block that one thread writes in
-//     full as soon as it has it (the copy of an input in another layout).
-//     Below zero_mapped_from it comes from the C heap, which hands back the
-//     block an earlier call freed with its pages already backed: a fresh
-//     mapping would take a fault per page (or the kernel's clearing of whole
-//     huge pages) on top of the copy's own writes, which are all a short
-//     resampling call would otherwise spend on the copy.
-enum class Fill { any, zero, warm };
+// Whether the caller needs the storage to start as all zero bytes. Mapped
+// storage is zero either way; heap blocks are cleared when asked.
+enum class Fill { any, zero };
 
-// Requests from this size on are mapped from the system.
-inline constexpr std::size_t mapped_from = std::size_t{256} << 10;
-
-// Zero-filled requests are mapped only from this size on. Below it a fresh
-// mapping costs more than it saves: a result of a few MiB made on every call
-// takes one fault per 4 KiB page (about 500 for a 2 MiB output), while the
-// C heap hands back the block the previous call freed and clears it at
-// memory speed; measured on 1920 x 1080 resampling outputs.
-inline constexpr std::size_t zero_mapped_from = std::size_t{32} << 20;
+// Requests from this size on are mapped from the system. It is the C
+// library's own largest threshold for serving blocks from its heap (glibc's
+// dynamic mmap threshold stops at 32 MiB on 64-bit systems).
+inline constexpr std::size_t mapped_from = std::size_t{32} << 20;
 
 // `bytes` bytes (at least one is taken), aligned to 16 bytes and zero-filled
 // when `fill` is Fill::zero. Throws std::bad_alloc when the system refuses

@@ -530,8 +530,9 @@ if __name__ == "__main__":
         sys.exit("usage: python test_detector.py --record")
 
 
-# Non-standard layouts are copied in row tiles (64 rows by 64 positions when
-# axis 0 has the shortest stride): sizes on both sides of a tile edge, with
+# Non-standard layouts are copied in row tiles (256 rows by 16 positions when
+# axis 0 has the shortest stride, moved in square tiles of 16 bytes a side):
+# sizes on both sides of a tile edge, with
 # one, two and three dimensions of every kind of stride, must read exactly the
 # logical array, in all four functions.
 COPY_LAYOUTS = {
@@ -544,7 +545,7 @@ COPY_LAYOUTS = {
 
 
 @pytest.mark.parametrize("layout", list(COPY_LAYOUTS))
-@pytest.mark.parametrize("h, w", [(1, 1), (3, 130), (63, 65), (65, 64), (129, 7)])
+@pytest.mark.parametrize("h, w", [(1, 1), (3, 130), (63, 65), (65, 64), (129, 7), (257, 18)])
 def test_copied_layouts_read_the_logical_array(layout, h, w):
     rng = np.random.default_rng(h * 1000 + w)
     make = COPY_LAYOUTS[layout]
