@@ -175,20 +175,30 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
         return p.norm > threshold ? static_cast<std::uint32_t>(norm_bin(p.norm, max_norm)) : bins;
     };
 
-    // The seeds in ascending index order with their bins, gathered without a
+    // Every pixel's bin first (`bins` for a pixel that is no seed), a pass
+    // without dependencies between pixels that the compiler vectorises; then
+    // the seeds in ascending index order with their bins, gathered without a
     // branch per pixel (a pixel in three or so is a seed, unpredictably). The
     // scratch is not zero-filled: only the part that is written is read.
     const std::size_t count = field.size();
+    std::unique_ptr<std::uint16_t[]> bin(new std::uint16_t[count]);
+    if (plain) {
+        for (std::size_t i = 0; i < count; ++i)
+            bin[i] = static_cast<std::uint16_t>(seed_bin(field[i].norm, max_norm, threshold));
+    } else {
+        for (std::size_t i = 0; i < count; ++i) bin[i] = static_cast<std::uint16_t>(bin_of(field[i]));
+    }
     std::unique_ptr<std::uint32_t[]> found(new std::uint32_t[count]);
     std::unique_ptr<std::uint16_t[]> found_bin(new std::uint16_t[count]);
     std::size_t n = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t b = bin_of(field[i]);
+        const std::uint32_t b = bin[i];
         found[n] = static_cast<std::uint32_t>(i);
         found_bin[n] = static_cast<std::uint16_t>(b);
         n += static_cast<std::size_t>(b != bins);
-        mark(i);
     }
+    if (marks != nullptr)
+        for (std::size_t i = 0; i < count; ++i) mark(i);
 
     // A counting sort: the 1024 bins inside one list, strongest bin first,
     // each keeping ascending indices.
