@@ -5,6 +5,7 @@
 #include "python/common.hpp"
 #include "python/once.hpp"
 #include "sample/pages.hpp"
+#include "sample/row_shuffle.hpp"
 #include "sample/transpose.hpp"
 
 namespace tessarin::python {
@@ -57,23 +58,37 @@ inline void move_one(char* out, const char* in) {
     std::memcpy(out, in, S);
 }
 
-// One logical row: axes 1 .. nd-1 of the element at `row`, in order.
+// Whether a row of the layout is one memcpy: its elements already lie in
+// logical order without gaps.
 template <std::size_t S>
-void copy_row(const Layout& l, const char* row, char* out) {
-    if (l.nd == 2) {
-        const npy_intp n = l.dims[1], st = l.strides[1];
-        if (st == static_cast<npy_intp>(S)) {
-            std::memcpy(out, row, static_cast<std::size_t>(n) * S);
-        } else {
-            for (npy_intp x = 0; x < n; ++x) move_one<S>(out + static_cast<std::size_t>(x) * S, row + x * st);
-        }
+bool rows_in_order(const Layout& l) {
+    if (l.nd == 2) return l.strides[1] == static_cast<npy_intp>(S);
+    return l.strides[2] == static_cast<npy_intp>(S) && l.strides[1] == l.dims[2] * l.strides[2];
+}
+
+// One logical row: axes 1 .. nd-1 of the element at `row`, in order. Rows
+// that are one run of bytes in another order (reversed, BGR) go through the
+// byte shuffle when the processor has one.
+template <std::size_t S>
+void copy_row(const Layout& l, const sample::RowShuffle* shuffle, const char* row, char* out) {
+    if (rows_in_order<S>(l)) {
+        std::size_t n = S;
+        for (int i = 1; i < l.nd; ++i) n *= static_cast<std::size_t>(l.dims[i]);
+        std::memcpy(out, row, n);
         return;
     }
-    // nd == 3: pixels of a few channels each (BGR views, channel reversal).
+    if (shuffle != nullptr) {
+        shuffle->copy(row, static_cast<std::size_t>(l.dims[1]), out);
+        return;
+    }
+    if (l.nd == 2) {
+        const npy_intp n = l.dims[1], st = l.strides[1];
+        for (npy_intp x = 0; x < n; ++x) move_one<S>(out + static_cast<std::size_t>(x) * S, row + x * st);
+        return;
+    }
+    // nd == 3: pixels of a few channels each.
     const npy_intp n = l.dims[1], c = l.dims[2], sx = l.strides[1], sc = l.strides[2];
-    if (sc == static_cast<npy_intp>(S) && sx == c * sc) {
-        std::memcpy(out, row, static_cast<std::size_t>(n * c) * S);
-    } else if (c == 3) {
+    if (c == 3) {
         for (npy_intp x = 0; x < n; ++x, out += 3 * S) {
             const char* px = row + x * sx;
             move_one<S>(out, px);
@@ -151,7 +166,11 @@ void copy_2d_3d(const Layout& l, char* out) {
     for (int i = 1; i < l.nd; ++i)
         if (l.dims[i] > 1 && magnitude(l.strides[i]) <= magnitude(l.strides[0])) transposed = false;
     if (!transposed) {
-        for (npy_intp y = 0; y < h; ++y) copy_row<S>(l, l.base + y * l.strides[0], out + static_cast<std::size_t>(y) * row_bytes);
+        const sample::RowShuffle shuffle(l.strides[1], l.nd == 3 ? l.strides[2] : 0,
+                                         l.nd == 3 ? static_cast<std::size_t>(l.dims[2]) : 1, S);
+        const sample::RowShuffle* use = shuffle.usable() && !rows_in_order<S>(l) ? &shuffle : nullptr;
+        for (npy_intp y = 0; y < h; ++y)
+            copy_row<S>(l, use, l.base + y * l.strides[0], out + static_cast<std::size_t>(y) * row_bytes);
         return;
     }
     for (npy_intp y0 = 0; y0 < h; y0 += block_rows) {

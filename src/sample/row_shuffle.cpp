@@ -1,0 +1,87 @@
+#include "sample/row_shuffle.hpp"
+
+#include <cstring>
+
+#include "simd/neon.hpp"
+#include "simd/x86.hpp"
+
+namespace tessarin::sample {
+namespace {
+
+std::ptrdiff_t magnitude(std::ptrdiff_t v) { return v < 0 ? -v : v; }
+std::ptrdiff_t at_most_zero(std::ptrdiff_t v) { return v < 0 ? v : 0; }
+std::ptrdiff_t at_least_zero(std::ptrdiff_t v) { return v > 0 ? v : 0; }
+
+// One window: the 16 bytes at `in` rearranged by `mask` into the 16 at `out`.
+#if defined(TESSARIN_SIMD_X86)
+TESSARIN_TARGET_AVX2 void shuffle_window(const char* in, const unsigned char* mask, char* out) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, m));
+}
+#elif defined(TESSARIN_SIMD_NEON)
+void shuffle_window(const char* in, const unsigned char* mask, char* out) {
+    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(in));
+    vst1q_u8(reinterpret_cast<std::uint8_t*>(out), vqtbl1q_u8(v, vld1q_u8(mask)));
+}
+#endif
+
+bool has_byte_shuffle(simd::Variant v) { return v == simd::Variant::Avx2 || v == simd::Variant::Neon; }
+
+}  // namespace
+
+RowShuffle::RowShuffle(std::ptrdiff_t pixel_step, std::ptrdiff_t channel_step, std::size_t channels,
+                       std::size_t bytes)
+    : pixel_step_(pixel_step),
+      channel_step_(channel_step),
+      channels_(channels),
+      bytes_(bytes),
+      variant_(simd::chosen()) {
+    const auto s = static_cast<std::ptrdiff_t>(bytes), c = static_cast<std::ptrdiff_t>(channels);
+    const bool contiguous = bytes > 0 && channels > 0 && (channels == 1 || magnitude(channel_step) == s) &&
+                            magnitude(pixel_step) == c * s;
+    pixels_ = contiguous ? 16 / (channels * bytes) : 0;
+    usable_ = has_byte_shuffle(variant_) && pixels_ > 0;
+    if (!usable_) return;
+    // A block of pixels_ pixels spans pixels_ * c * s bytes, from its lowest
+    // element on; output byte (q, k, b) comes from pixel q's channel k.
+    const auto p = static_cast<std::ptrdiff_t>(pixels_);
+    first_ = at_most_zero((p - 1) * pixel_step) + at_most_zero((c - 1) * channel_step);
+    for (std::ptrdiff_t q = 0; q < p; ++q)
+        for (std::ptrdiff_t k = 0; k < c; ++k)
+            for (std::ptrdiff_t b = 0; b < s; ++b)
+                mask_[(q * c + k) * s + b] =
+                    static_cast<unsigned char>(q * pixel_step + k * channel_step + b - first_);
+}
+
+void RowShuffle::copy(const char* row, std::size_t n, char* out) const {
+    if (n == 0) return;
+    const auto s = static_cast<std::ptrdiff_t>(bytes_), c = static_cast<std::ptrdiff_t>(channels_);
+    const std::ptrdiff_t pixel_bytes = c * s;
+    const auto last = static_cast<std::ptrdiff_t>(n) - 1;
+    // The row's own bytes: [low, high).
+    const std::ptrdiff_t low = at_most_zero(last * pixel_step_) + at_most_zero((c - 1) * channel_step_);
+    const std::ptrdiff_t high = at_least_zero(last * pixel_step_) + at_least_zero((c - 1) * channel_step_) + s;
+    const std::ptrdiff_t out_end = static_cast<std::ptrdiff_t>(n) * pixel_bytes;
+    const auto p = static_cast<std::ptrdiff_t>(pixels_);
+    auto one_by_one = [&](std::ptrdiff_t x0, std::ptrdiff_t x1) {
+        for (std::ptrdiff_t x = x0; x < x1; ++x)
+            for (std::ptrdiff_t k = 0; k < c; ++k)
+                std::memcpy(out + (x * c + k) * s, row + x * pixel_step_ + k * channel_step_,
+                            static_cast<std::size_t>(s));
+    };
+    std::ptrdiff_t x = 0;
+    for (; x + p <= static_cast<std::ptrdiff_t>(n); x += p) {
+        const std::ptrdiff_t window = x * pixel_step_ + first_;
+        if (window < low || window + 16 > high || x * pixel_bytes + 16 > out_end) {
+            one_by_one(x, x + p);
+            continue;
+        }
+#if defined(TESSARIN_SIMD_X86) || defined(TESSARIN_SIMD_NEON)
+        shuffle_window(row + window, mask_, out + x * pixel_bytes);
+#endif
+    }
+    one_by_one(x, static_cast<std::ptrdiff_t>(n));
+}
+
+}  // namespace tessarin::sample
