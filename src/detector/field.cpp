@@ -177,24 +177,24 @@ std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float thresh
 
     // Every pixel's bin first (`bins` for a pixel that is no seed), a pass
     // without dependencies between pixels that the compiler vectorises; then
-    // the seeds in ascending index order with their bins, gathered without a
-    // branch per pixel (a pixel in three or so is a seed, unpredictably). The
-    // scratch is not zero-filled: only the part that is written is read.
+    // the seeds in ascending index order with their bins, gathered in place
+    // (entry n <= i is written after entry i is read) without a branch per
+    // pixel (a pixel in three or so is a seed, unpredictably). The scratch
+    // is not zero-filled: only the part that is written is read.
     const std::size_t count = field.size();
-    std::unique_ptr<std::uint16_t[]> bin(new std::uint16_t[count]);
+    std::unique_ptr<std::uint16_t[]> found_bin(new std::uint16_t[count]);
     if (plain) {
         for (std::size_t i = 0; i < count; ++i)
-            bin[i] = static_cast<std::uint16_t>(seed_bin(field[i].norm, max_norm, threshold));
+            found_bin[i] = static_cast<std::uint16_t>(seed_bin(field[i].norm, max_norm, threshold));
     } else {
-        for (std::size_t i = 0; i < count; ++i) bin[i] = static_cast<std::uint16_t>(bin_of(field[i]));
+        for (std::size_t i = 0; i < count; ++i) found_bin[i] = static_cast<std::uint16_t>(bin_of(field[i]));
     }
     std::unique_ptr<std::uint32_t[]> found(new std::uint32_t[count]);
-    std::unique_ptr<std::uint16_t[]> found_bin(new std::uint16_t[count]);
     std::size_t n = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t b = bin[i];
+        const std::uint16_t b = found_bin[i];
         found[n] = static_cast<std::uint32_t>(i);
-        found_bin[n] = static_cast<std::uint16_t>(b);
+        found_bin[n] = b;
         n += static_cast<std::size_t>(b != bins);
     }
     if (marks != nullptr)
