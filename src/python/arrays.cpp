@@ -66,17 +66,12 @@ bool rows_in_order(const Layout& l) {
     return l.strides[2] == static_cast<npy_intp>(S) && l.strides[1] == l.dims[2] * l.strides[2];
 }
 
-// One logical row: axes 1 .. nd-1 of the element at `row`, in order. Rows
-// that are one run of bytes in another order (reversed, BGR) go through the
-// byte shuffle when the processor has one.
+// One logical row of a layout whose rows are not in order already: axes
+// 1 .. nd-1 of the element at `row`. Rows that are one run of bytes in
+// another order (reversed, BGR) go through the byte shuffle when the
+// processor has one.
 template <std::size_t S>
 void copy_row(const Layout& l, const sample::RowShuffle* shuffle, const char* row, char* out) {
-    if (rows_in_order<S>(l)) {
-        std::size_t n = S;
-        for (int i = 1; i < l.nd; ++i) n *= static_cast<std::size_t>(l.dims[i]);
-        std::memcpy(out, row, n);
-        return;
-    }
     if (shuffle != nullptr) {
         shuffle->copy(row, static_cast<std::size_t>(l.dims[1]), out);
         return;
@@ -166,9 +161,14 @@ void copy_2d_3d(const Layout& l, char* out) {
     for (int i = 1; i < l.nd; ++i)
         if (l.dims[i] > 1 && magnitude(l.strides[i]) <= magnitude(l.strides[0])) transposed = false;
     if (!transposed) {
+        if (rows_in_order<S>(l)) {
+            for (npy_intp y = 0; y < h; ++y)
+                std::memcpy(out + static_cast<std::size_t>(y) * row_bytes, l.base + y * l.strides[0], row_bytes);
+            return;
+        }
         const sample::RowShuffle shuffle(l.strides[1], l.nd == 3 ? l.strides[2] : 0,
                                          l.nd == 3 ? static_cast<std::size_t>(l.dims[2]) : 1, S);
-        const sample::RowShuffle* use = shuffle.usable() && !rows_in_order<S>(l) ? &shuffle : nullptr;
+        const sample::RowShuffle* use = shuffle.usable() ? &shuffle : nullptr;
         for (npy_intp y = 0; y < h; ++y)
             copy_row<S>(l, use, l.base + y * l.strides[0], out + static_cast<std::size_t>(y) * row_bytes);
         return;
