@@ -4,14 +4,12 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
-#if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-#include <xmmintrin.h>
-#endif
 
 #include "detector/angles.hpp"
 #include "detector/saturate.hpp"
 #include "detector/detector.hpp"
 #include "detector/downscale.hpp"
+#include "detector/fetch.hpp"
 #include "detector/field.hpp"
 #include "detector/nfa.hpp"
 #include "detector/refine.hpp"
@@ -30,20 +28,6 @@ constexpr double log10_8 = 0.9030899869919435;
 // seeds that are still free.
 constexpr std::size_t mark_lead = 48;
 constexpr std::size_t field_lead = 16;
-
-// A cache-line request the compiler may not drop (it does drop plain
-// prefetches whose only use sits behind a test).
-inline void fetch(const void* p) {
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
-#elif defined(__GNUC__)
-    __builtin_prefetch(p);
-#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
-    _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
-#else
-    (void)p;  // no portable prefetch: growing only runs a little slower
-#endif
-}
 
 // Asks for the cache lines that growing a region from pixel i reads first:
 // the marks and records of its 3 × 3 window (both ends of each row, as a row

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "detector/angles.hpp"
+#include "detector/fetch.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -54,6 +55,17 @@ struct Growth {
     }
 };
 
+// A pixel taken from the row above or below q reads, when its turn comes,
+// the row beyond that one, which the region has not touched yet: its
+// records and marks around the column of q are requested now, while the
+// pixels queued before it are visited. Rows the region already reads are
+// in the cache anyway.
+inline void fetch_window_row(std::span<const Px> field, std::span<const std::uint8_t> used, std::size_t centre) {
+    fetch(field.data() + centre - 1);
+    fetch(field.data() + centre + 1);
+    fetch(used.data() + centre);
+}
+
 // The cosine of the pipeline's tolerance, that of every first growth, is
 // computed once.
 double cos_of(double tolerance) {
@@ -90,14 +102,16 @@ RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::sp
         const auto [x, y] = grid.xy(q);
         if (x >= 1 && y >= 1 && x + 1 < width && y + 1 < height) {
             const std::size_t up = q - width, down = q + width;
-            g.offer(up - 1, field, used, region);
-            g.offer(up, field, used, region);
-            g.offer(up + 1, field, used, region);
+            bool took_up = g.offer(up - 1, field, used, region);
+            took_up |= g.offer(up, field, used, region);
+            took_up |= g.offer(up + 1, field, used, region);
+            if (took_up && y >= 2) fetch_window_row(field, used, up - width);
             g.offer(q - 1, field, used, region);
             g.offer(q + 1, field, used, region);
-            g.offer(down - 1, field, used, region);
-            g.offer(down, field, used, region);
-            g.offer(down + 1, field, used, region);
+            bool took_down = g.offer(down - 1, field, used, region);
+            took_down |= g.offer(down, field, used, region);
+            took_down |= g.offer(down + 1, field, used, region);
+            if (took_down && y + 2 < height) fetch_window_row(field, used, down + width);
             continue;
         }
         // On the image frame: the 3 × 3 window clipped to the image. The
