@@ -56,13 +56,15 @@ struct Growth {
 };
 
 // A pixel taken from the row above or below q reads, when its turn comes,
-// the row beyond that one, which the region has not touched yet: its
-// records and marks around the column of q are requested now, while the
-// pixels queued before it are visited. Rows the region already reads are
-// in the cache anyway.
+// the row beyond that one, which the region has not touched yet: the records
+// of columns x - 2 .. x + 2 there (any taken pixel's window lies within
+// them; 60 bytes, so at most two cache lines, both ends requested) and the
+// marks around x are requested now, while the pixels queued before it are
+// visited. Rows the region already reads are in the cache anyway.
 inline void fetch_window_row(std::span<const Px> field, std::span<const std::uint8_t> used, std::size_t centre) {
-    fetch(field.data() + centre - 1);
-    fetch(field.data() + centre + 1);
+    const std::size_t last = centre + 2 < field.size() ? centre + 2 : field.size() - 1;
+    fetch(field.data() + (centre - 2));
+    fetch(reinterpret_cast<const char*>(field.data() + last + 1) - 1);
     fetch(used.data() + centre);
 }
 
