@@ -63,7 +63,7 @@ struct Growth {
 // visited. Rows the region already reads are in the cache anyway.
 inline void fetch_window_row(std::span<const Px> field, std::span<const std::uint8_t> used, std::size_t centre) {
     const std::size_t last = centre + 2 < field.size() ? centre + 2 : field.size() - 1;
-    fetch(field.data() + (centre - 2));
+    fetch(field.data() + (centre >= 2 ? centre - 2 : 0));
     fetch(reinterpret_cast<const char*>(field.data() + last + 1) - 1);
     fetch(used.data() + centre);
 }
