@@ -9,7 +9,7 @@
 #include "detector/saturate.hpp"
 #include "detector/detector.hpp"
 #include "detector/downscale.hpp"
-#include "detector/fetch.hpp"
+#include "simd/fetch.hpp"
 #include "detector/field.hpp"
 #include "detector/nfa.hpp"
 #include "detector/refine.hpp"
@@ -36,9 +36,9 @@ inline void prefetch_neighbourhood(const Px* field, const std::uint8_t* used, st
                                    std::size_t count) {
     if (i < w + 1 || i + w + 1 >= count) return;  // on the frame: rare, left to the cache
     for (std::size_t centre : {i - w, i, i + w}) {
-        fetch(used + centre);
-        fetch(field + centre - 1);
-        fetch(field + centre + 1);
+        simd::fetch(used + centre);
+        simd::fetch(field + centre - 1);
+        simd::fetch(field + centre + 1);
     }
 }
 
@@ -141,7 +141,7 @@ std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t 
     // a little less far ahead, as growing it will read it.
     const std::size_t n_seeds = seeds.size();
     for (std::size_t si = 0; si < n_seeds; ++si) {
-        if (si + mark_lead < n_seeds) fetch(&used[seeds[si + mark_lead]]);
+        if (si + mark_lead < n_seeds) simd::fetch(&used[seeds[si + mark_lead]]);
         if (si + field_lead < n_seeds) {
             const std::uint32_t ahead = seeds[si + field_lead];
             if (used[ahead] == 0) prefetch_neighbourhood(field.data(), used.data(), ahead, w, count);

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "detector/angles.hpp"
-#include "detector/fetch.hpp"
+#include "simd/fetch.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -63,9 +63,9 @@ struct Growth {
 // visited. Rows the region already reads are in the cache anyway.
 inline void fetch_window_row(std::span<const Px> field, std::span<const std::uint8_t> used, std::size_t centre) {
     const std::size_t last = centre + 2 < field.size() ? centre + 2 : field.size() - 1;
-    fetch(field.data() + (centre >= 2 ? centre - 2 : 0));
-    fetch(reinterpret_cast<const char*>(field.data() + last + 1) - 1);
-    fetch(used.data() + centre);
+    simd::fetch(field.data() + (centre >= 2 ? centre - 2 : 0));
+    simd::fetch(reinterpret_cast<const char*>(field.data() + last + 1) - 1);
+    simd::fetch(used.data() + centre);
 }
 
 // The cosine of the pipeline's tolerance, that of every first growth, is

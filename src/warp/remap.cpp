@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "pool/pool.hpp"
+#include "simd/fetch.hpp"
 #include "simd/x86.hpp"
 #include "warp/driver.hpp"
 
@@ -30,16 +31,31 @@ TESSARIN_TARGET_AVX2 void widen_avx2(const float* mx, const float* my, std::size
 }
 #endif
 
+// Requests the cache lines of the map entries [from, to), ahead of their
+// widening: the maps stream from memory and are read once, so without the
+// request the widening waits on them while the sampler's arithmetic sits idle.
+void fetch_map_entries(const float* mx, const float* my, std::size_t from, std::size_t to) {
+    constexpr std::size_t per_line = 64 / sizeof(float);
+    for (std::size_t i = from; i < to; i += per_line) {
+        simd::fetch(mx + i);
+        simd::fetch(my + i);
+    }
+}
+
 template <class T, int N, Filter F>
 void remap_rows(const detail::Source<T>& src, const float* map_x, const float* map_y, T* out,
                 std::size_t out_width, std::size_t begin, std::size_t end) {
     constexpr std::size_t run_length = detail::run_length;
     double sx[run_length];
     double sy[run_length];
+    const std::size_t last = end * out_width;  // the rows' map entries end here
     for (std::size_t y = begin; y < end; ++y) {
         const std::size_t first = y * out_width;
         for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
             const std::size_t n = std::min(run_length, out_width - x0);
+            // The next run's entries arrive while this run is sampled.
+            const std::size_t next = first + x0 + n;
+            fetch_map_entries(map_x, map_y, next, std::min(next + run_length, last));
             const float* mx = map_x + first + x0;
             const float* my = map_y + first + x0;
 #if defined(TESSARIN_SIMD_X86)

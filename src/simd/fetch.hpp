@@ -5,7 +5,7 @@
 #include <xmmintrin.h>
 #endif
 
-namespace tessarin::detector {
+namespace tessarin::simd {
 
 // A cache-line request the compiler may not drop (it does drop plain
 // prefetches whose only use sits behind a test). Only a hint: it never
@@ -18,8 +18,8 @@ inline void fetch(const void* p) {
 #elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
     _mm_prefetch(static_cast<const char*>(p), _MM_HINT_T0);
 #else
-    (void)p;  // no portable prefetch: growing only runs a little slower
+    (void)p;  // no portable prefetch: callers only run a little slower
 #endif
 }
 
-}  // namespace tessarin::detector
+}  // namespace tessarin::simd
