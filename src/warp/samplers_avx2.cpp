@@ -147,7 +147,9 @@ inline void bilinear_taps4(const T* const* at, std::size_t stride, __m256d (*p)[
     }
 }
 
-// Stores the channels of four consecutive pixels, given one 32-bit lane per pixel.
+// Stores the channels of four consecutive pixels, given one 32-bit lane per
+// pixel and channel: every pack saturates, so a lane below 0 stores 0 and one
+// above the element's maximum stores the maximum.
 template <class T, int N>
 inline void store_pixels4(const __m128i* ch, T* out) {
     auto* o = reinterpret_cast<unsigned char*>(out);
@@ -157,19 +159,26 @@ inline void store_pixels4(const __m128i* ch, T* out) {
         std::memcpy(o, &word, 4);
     } else if constexpr (N == 1) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi32(ch[0], ch[0]));
-    } else if constexpr (sizeof(T) == 1) {
-        const __m128i rgb0 = _mm_or_si128(ch[0], _mm_or_si128(_mm_slli_epi32(ch[1], 8), _mm_slli_epi32(ch[2], 16)));
-        const __m128i packed = _mm_shuffle_epi8(rgb0, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
-        const auto tail = static_cast<std::uint32_t>(_mm_extract_epi32(packed, 2));
-        std::memcpy(o + 8, &tail, 4);
     } else {
-        const __m128i rg = _mm_or_si128(ch[0], _mm_slli_epi32(ch[1], 16));
-        const __m128i squeeze = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12, 13, -1, -1, -1, -1);
-        const __m128i p01 = _mm_shuffle_epi8(_mm_unpacklo_epi32(rg, ch[2]), squeeze);  // pixels 0, 1
-        const __m128i p23 = _mm_shuffle_epi8(_mm_unpackhi_epi32(rg, ch[2]), squeeze);  // pixels 2, 3
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_or_si128(p01, _mm_slli_si128(p23, 12)));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), _mm_srli_si128(p23, 4));
+        const __m128i rg = _mm_packus_epi32(ch[0], ch[1]);  // r0 r1 r2 r3 g0 g1 g2 g3
+        const __m128i bb = _mm_packus_epi32(ch[2], ch[2]);  // b0 b1 b2 b3 b0 b1 b2 b3
+        if constexpr (sizeof(T) == 1) {
+            const __m128i bytes = _mm_packus_epi16(rg, bb);  // r0..r3 g0..g3 b0..b3 b0..b3
+            const __m128i packed = _mm_shuffle_epi8(bytes, _mm_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
+            const auto tail = static_cast<std::uint32_t>(_mm_extract_epi32(packed, 2));
+            std::memcpy(o + 8, &tail, 4);
+        } else {
+            // r0 g0 b0 r1 g1 b1 r2 g2, then b2 r3 g3 b3.
+            const __m128i lo = _mm_or_si128(
+                _mm_shuffle_epi8(rg, _mm_setr_epi8(0, 1, 8, 9, -1, -1, 2, 3, 10, 11, -1, -1, 4, 5, 12, 13)),
+                _mm_shuffle_epi8(bb, _mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1)));
+            const __m128i hi = _mm_or_si128(
+                _mm_shuffle_epi8(rg, _mm_setr_epi8(-1, -1, 6, 7, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                _mm_shuffle_epi8(bb, _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), lo);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), hi);
+        }
     }
 }
 
@@ -204,10 +213,21 @@ struct Lanes4 : simd::F64x4 {
     // their sixth tap.
     template <int N>
     static constexpr bool lanczos3_reads_past = N == 1;
+    // The store's conversion truncates every lane below 2^31 in magnitude
+    // exactly and its packs saturate, which is max(v, 0), min(v, MAX) and the
+    // truncation in one: a lane in (-1, 0) truncates to 0, one at or below -1
+    // packs to 0, one at or above MAX packs to MAX. The kernels' sums stay far
+    // inside 2^31: a bilinear sum weighs the samples by four weights in
+    // [0, 1] that add up to 1, and a Lanczos-3 sum by 36 products of table
+    // entries whose magnitudes add up to less than 2 along either axis.
+    static constexpr bool saturating_store = true;
 
+    // The truncation as a double is the rounding toward zero, so it does not
+    // wait for the integer conversion (both are exact for the coordinates the
+    // kernels take, which lie in [0, 2^30)).
     static D whole(D v, I& i) {
         i = _mm256_cvttpd_epi32(v);
-        return _mm256_cvtepi32_pd(i);
+        return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
     }
 
     // Offsets in 32-bit lanes: fits_lane_kernels keeps them below 2^30.

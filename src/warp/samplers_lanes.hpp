@@ -22,6 +22,10 @@
 //                                the runs at[l], in order of e
 //   store_pixels<T, N>(v, out)   truncates lanes in [0, MAX] and stores the
 //                                channels of consecutive pixels
+//   saturating_store             whether store_pixels also takes lanes outside
+//                                [0, MAX], with |v| < 2^31, and stores them
+//                                clamped to the range; the kernels then leave
+//                                the clamping to it
 //   over_read<T, N>              bytes a bilinear tap-row load reads past the
 //                                row's two pixels (0 when loads are exact)
 //   lanczos3_reads_past<N>       whether a Lanczos-3 tap-row load reads past
@@ -65,43 +69,52 @@ inline bool all_within(const double* xs, const double* ys, double lo, double x_e
 }
 
 // Rounds half up and clamps to the element range, lane by lane, as to_sample
-// does before its truncation (a NaN sum gives 0).
+// does before its truncation (a NaN sum gives 0). A lane type whose store
+// saturates (L::saturating_store) leaves the clamping to the store.
 template <class L, class T>
 inline typename L::D clamped(typename L::D acc) {
+    if constexpr (L::saturating_store) return L::add(acc, L::set1(0.5));
     const typename L::D v = L::max(L::add(acc, L::set1(0.5)), L::zero());
     return L::min(v, L::set1(max_sample<T>));
 }
 
-// One group of bilinear samples whose positions all satisfy 0 <= x < width - 1
+// G groups of bilinear samples whose positions all satisfy 0 <= x < width - 1
 // and 0 <= y < height - 1 (no tap clamped, no NaN): the floor is the
-// truncation, and the weights and sums are those of sample_bilinear.
-template <class L, class T, int N>
+// truncation, and the weights and sums are those of sample_bilinear. The
+// groups' weights and tap addresses are all formed before any tap is read, so
+// that the loads of one group start while the other is still adding up.
+template <class L, class T, int N, int G>
 TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
-    typename L::I ix, iy;
-    const D x = L::load(xs), y = L::load(ys);
-    const D fx = L::sub(x, L::whole(x, ix));
-    const D fy = L::sub(y, L::whole(y, iy));
-    const D one = L::set1(1.0);
-    const D gx = L::sub(one, fx);
-    const D gy = L::sub(one, fy);
-    const D w00 = L::mul(gx, gy);
-    const D w10 = L::mul(fx, gy);
-    const D w01 = L::mul(gx, fy);
-    const D w11 = L::mul(fx, fy);
-    const T* at[lanes];
-    L::template addresses<N>(src, iy, static_cast<std::int32_t>(stride), ix, 0, at);
-    D p[2][2 * N];
-    L::template bilinear_taps<T, N>(at, stride, p);
-    D ch[N];
-    for (int c = 0; c < N; ++c) {
-        D acc = L::add(L::mul(p[0][c], w00), L::mul(p[0][N + c], w10));
-        acc = L::add(acc, L::mul(p[1][c], w01));
-        acc = L::add(acc, L::mul(p[1][N + c], w11));
-        ch[c] = clamped<L, T>(acc);
+    D w[G][4];  // w00, w10, w01, w11
+    const T* at[G][lanes];
+    for (int g = 0; g < G; ++g) {
+        typename L::I ix, iy;
+        const D x = L::load(xs + lanes * g), y = L::load(ys + lanes * g);
+        const D fx = L::sub(x, L::whole(x, ix));
+        const D fy = L::sub(y, L::whole(y, iy));
+        const D one = L::set1(1.0);
+        const D gx = L::sub(one, fx);
+        const D gy = L::sub(one, fy);
+        w[g][0] = L::mul(gx, gy);
+        w[g][1] = L::mul(fx, gy);
+        w[g][2] = L::mul(gx, fy);
+        w[g][3] = L::mul(fx, fy);
+        L::template addresses<N>(src, iy, static_cast<std::int32_t>(stride), ix, 0, at[g]);
     }
-    L::template store_pixels<T, N>(ch, out);
+    for (int g = 0; g < G; ++g) {
+        D p[2][2 * N];
+        L::template bilinear_taps<T, N>(at[g], stride, p);
+        D ch[N];
+        for (int c = 0; c < N; ++c) {
+            D acc = L::add(L::mul(p[0][c], w[g][0]), L::mul(p[0][N + c], w[g][1]));
+            acc = L::add(acc, L::mul(p[1][c], w[g][2]));
+            acc = L::add(acc, L::mul(p[1][N + c], w[g][3]));
+            ch[c] = clamped<L, T>(acc);
+        }
+        L::template store_pixels<T, N>(ch, out + lanes * g * N);
+    }
 }
 
 template <class L, class T, int N>
@@ -115,13 +128,25 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
     const double x_end = static_cast<double>(width) - 1.0;
     const double y_end = static_cast<double>(height) - (L::template over_read<T, N> > 0 ? 2.0 : 1.0);
     const std::size_t stride = width * N;
-    std::size_t i = 0;
-    for (; i + lanes <= count; i += lanes) {
-        if (all_within<L>(xs + i, ys + i, 0.0, x_end, y_end))
-            bilinear_group<L, T, N>(src, stride, xs + i, ys + i, out + i * N);
+    auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, 0.0, x_end, y_end); };
+    auto one_group = [&](std::size_t i) {
+        if (inside(i))
+            bilinear_group<L, T, N, 1>(src, stride, xs + i, ys + i, out + i * N);
         else
             one_by_one(i, i + lanes);
+    };
+    // Two groups side by side where both are inside (a few percent faster
+    // than one at a time; each pixel's operations are unchanged).
+    std::size_t i = 0;
+    for (; i + 2 * lanes <= count; i += 2 * lanes) {
+        if (inside(i) && inside(i + lanes)) {
+            bilinear_group<L, T, N, 2>(src, stride, xs + i, ys + i, out + i * N);
+        } else {
+            one_group(i);
+            one_group(i + lanes);
+        }
     }
+    for (; i + lanes <= count; i += lanes) one_group(i);
     one_by_one(i, count);
 }
 

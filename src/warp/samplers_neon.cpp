@@ -23,6 +23,7 @@ struct Lanes2 : simd::F64n2 {
     static constexpr std::size_t over_read = 0;
     template <int N>
     static constexpr bool lanczos3_reads_past = false;
+    static constexpr bool saturating_store = false;
 
     // Exact conversions both ways for the coordinates the kernels take.
     static D whole(D v, I& i) {
