@@ -78,6 +78,40 @@ inline typename L::D clamped(typename L::D acc) {
     return L::min(v, L::set1(max_sample<T>));
 }
 
+// Walks a run of `count` positions G groups of lanes at a time: where every
+// group of a step is inside, groups(i) takes the G groups from position i at
+// once; otherwise each group goes to group(i) when inside and to
+// one_by_one(i, i + lanes) when not. The groups left over go one at a time,
+// and the positions after them one by one.
+template <std::size_t lanes, int G, class Inside, class Groups, class Group, class OneByOne>
+TESSARIN_ALWAYS_INLINE void walk_groups(std::size_t count, Inside&& inside, Groups&& groups, Group&& group,
+                                        OneByOne&& one_by_one) {
+    std::size_t i = 0;
+    for (; i + lanes * G <= count; i += lanes * G) {
+        bool in[G];
+        bool all = true;
+        for (int g = 0; g < G; ++g) all = (in[g] = inside(i + lanes * g)) && all;
+        if (all) {
+            groups(i);
+            continue;
+        }
+        for (int g = 0; g < G; ++g) {
+            const std::size_t k = i + lanes * g;
+            if (in[g])
+                group(k);
+            else
+                one_by_one(k, k + lanes);
+        }
+    }
+    for (; i + lanes <= count; i += lanes) {
+        if (inside(i))
+            group(i);
+        else
+            one_by_one(i, i + lanes);
+    }
+    one_by_one(i, count);
+}
+
 // G groups of bilinear samples whose positions all satisfy 0 <= x < width - 1
 // and 0 <= y < height - 1 (no tap clamped, no NaN): the floor is the
 // truncation, and the weights and sums are those of sample_bilinear. The
@@ -129,25 +163,11 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
     const double y_end = static_cast<double>(height) - (L::template over_read<T, N> > 0 ? 2.0 : 1.0);
     const std::size_t stride = width * N;
     auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, 0.0, x_end, y_end); };
-    auto one_group = [&](std::size_t i) {
-        if (inside(i))
-            bilinear_group<L, T, N, 1>(src, stride, xs + i, ys + i, out + i * N);
-        else
-            one_by_one(i, i + lanes);
-    };
     // Two groups side by side where both are inside (a few percent faster
     // than one at a time; each pixel's operations are unchanged).
-    std::size_t i = 0;
-    for (; i + 2 * lanes <= count; i += 2 * lanes) {
-        if (inside(i) && inside(i + lanes)) {
-            bilinear_group<L, T, N, 2>(src, stride, xs + i, ys + i, out + i * N);
-        } else {
-            one_group(i);
-            one_group(i + lanes);
-        }
-    }
-    for (; i + lanes <= count; i += lanes) one_group(i);
-    one_by_one(i, count);
+    walk_groups<lanes, 2>(
+        count, inside, [&](std::size_t i) { bilinear_group<L, T, N, 2>(src, stride, xs + i, ys + i, out + i * N); },
+        [&](std::size_t i) { bilinear_group<L, T, N, 1>(src, stride, xs + i, ys + i, out + i * N); }, one_by_one);
 }
 
 // Table rows of fractions in [0, 1): table_row's rounding, lane by lane (the
@@ -235,34 +255,15 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
     const double y_end = static_cast<double>(height) - (L::template lanczos3_reads_past<N> ? 4.0 : 3.0);
     const std::size_t stride = width * N;
     auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, lo, x_end, y_end); };
-    auto one_by_one = [&](std::size_t i, std::size_t n) {
-        sample_lanczos3_interleaved<T, N>(src, width, height, table, xs + i, ys + i, n, out + i * N);
+    auto one_by_one = [&](std::size_t begin, std::size_t end) {
+        sample_lanczos3_interleaved<T, N>(src, width, height, table, xs + begin, ys + begin, end - begin,
+                                          out + begin * N);
     };
     const double* t = table[0].data();
     if (!fits_lane_kernels<L, T, N>(width, height)) return one_by_one(0, count);
-    std::size_t i = 0;
-    for (; i + lanes * G <= count; i += lanes * G) {
-        bool all = true;
-        for (int g = 0; g < G; ++g) all = all && inside(i + lanes * g);
-        if (all) {
-            lanczos3_group<L, T, N, G>(src, stride, t, xs + i, ys + i, out + i * N);
-            continue;
-        }
-        for (int g = 0; g < G; ++g) {
-            const std::size_t k = i + lanes * g;
-            if (inside(k))
-                lanczos3_group<L, T, N, 1>(src, stride, t, xs + k, ys + k, out + k * N);
-            else
-                one_by_one(k, lanes);
-        }
-    }
-    for (; i + lanes <= count; i += lanes) {
-        if (inside(i))
-            lanczos3_group<L, T, N, 1>(src, stride, t, xs + i, ys + i, out + i * N);
-        else
-            one_by_one(i, lanes);
-    }
-    one_by_one(i, count - i);
+    walk_groups<lanes, G>(
+        count, inside, [&](std::size_t i) { lanczos3_group<L, T, N, G>(src, stride, t, xs + i, ys + i, out + i * N); },
+        [&](std::size_t i) { lanczos3_group<L, T, N, 1>(src, stride, t, xs + i, ys + i, out + i * N); }, one_by_one);
 }
 
 }  // namespace
