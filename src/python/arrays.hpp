@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <optional>
 
 #include "sample/pages.hpp"
 
@@ -81,6 +82,40 @@ private:
     sample::Pages copy_;
     const T* data_ = nullptr;
     std::size_t size_ = 0;
+};
+
+// The elements of a two-dimensional array where they lie, when every element
+// is aligned and both byte strides are whole elements (of either sign, or
+// zero): element (y, x) is base()[y * row_step() + x * column_step()].
+// Other arrays are copied, as Elements does, and read with row-major steps.
+template <class T>
+class Grid {
+public:
+    explicit Grid(PyArrayObject* a) {
+        const npy_intp* strides = PyArray_STRIDES(a);
+        constexpr npy_intp item = sizeof(T);
+        const bool whole = strides[0] % item == 0 && strides[1] % item == 0 &&
+                           reinterpret_cast<std::uintptr_t>(PyArray_DATA(a)) % item == 0;
+        if (PyArray_SIZE(a) != 0 && whole) {
+            base_ = static_cast<const T*>(PyArray_DATA(a));
+            row_ = strides[0] / item;
+            column_ = strides[1] / item;
+        } else {
+            copy_.emplace(a);
+            base_ = copy_->data();
+            row_ = PyArray_DIM(a, 1);
+            column_ = 1;
+        }
+    }
+    const T* base() const { return base_; }
+    std::ptrdiff_t row_step() const { return row_; }
+    std::ptrdiff_t column_step() const { return column_; }
+
+private:
+    std::optional<Elements<T>> copy_;
+    const T* base_ = nullptr;
+    std::ptrdiff_t row_ = 0;
+    std::ptrdiff_t column_ = 0;
 };
 
 // A new writeable C-contiguous array of `typenum` and shape `dims` that takes

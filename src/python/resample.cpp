@@ -159,13 +159,17 @@ PyObject* remap_typed(PyArrayObject* src, PyArrayObject* map_x, PyArrayObject* m
     const auto ow = static_cast<std::size_t>(PyArray_DIM(map_x, 1));
     if (!output_fits(ow, oh, Channels, sizeof(T))) return nullptr;
     Elements<T> pixels(src);
-    Elements<float> xs(map_x);
-    Elements<float> ys(map_y);
+    // The maps are read where they lie in any layout of whole, aligned
+    // elements: the row loop widens every entry into its run's positions
+    // anyway, so reading them by their steps costs nothing over a copy.
+    Grid<float> xs(map_x);
+    Grid<float> ys(map_y);
     sample::Result<sample::Buffer<T>> result;
     detached([&] {
         result = warp::remap<T, Channels>(std::span<const T>(pixels.data(), pixels.size()), width, height,
-                                          std::span<const float>(xs.data(), xs.size()),
-                                          std::span<const float>(ys.data(), ys.size()), ow, oh, filter);
+                                          warp::MapView{xs.base(), xs.row_step(), xs.column_step()},
+                                          warp::MapView{ys.base(), ys.row_step(), ys.column_step()}, ow, oh,
+                                          filter);
     });
     const npy_intp dims[3] = {static_cast<npy_intp>(oh), static_cast<npy_intp>(ow), Channels};
     return into_array(result, Channels == 3 ? 3 : 2, dims, "the buffer lengths come from the arrays' own shapes");

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "pool/pool.hpp"
+#include "sample/transpose.hpp"
 #include "simd/fetch.hpp"
 #include "simd/x86.hpp"
 #include "warp/driver.hpp"
@@ -31,45 +32,177 @@ TESSARIN_TARGET_AVX2 void widen_avx2(const float* mx, const float* my, std::size
 }
 #endif
 
-// Requests the cache lines of the map entries [from, to), ahead of their
-// widening: the maps stream from memory and are read once, so without the
-// request the widening waits on them while the sampler's arithmetic sits idle.
-void fetch_map_entries(const float* mx, const float* my, std::size_t from, std::size_t to) {
+inline const float* entry(const MapView& m, std::size_t y, std::size_t x) {
+    return m.base + static_cast<std::ptrdiff_t>(y) * m.row_step + static_cast<std::ptrdiff_t>(x) * m.column_step;
+}
+
+// Requests the cache lines of a run of n entries that lie side by side from
+// `m` on, ahead of their widening: the maps stream from memory and are read
+// once, so without the request the widening waits on them while the
+// sampler's arithmetic sits idle.
+void fetch_entries(const float* m, std::size_t n) {
     constexpr std::size_t per_line = 64 / sizeof(float);
-    for (std::size_t i = from; i < to; i += per_line) {
-        simd::fetch(mx + i);
-        simd::fetch(my + i);
+    for (std::size_t i = 0; i < n; i += per_line) simd::fetch(m + i);
+}
+
+// Output rows taken together when a map's entries do not lie side by side
+// along a row (Fortran order, transposes, reversed columns): the entries of
+// a block of rows are gathered run by run, down the columns where those are
+// closer in memory, so that every cache line and page of the map is visited
+// once per block rather than once per row.
+constexpr std::size_t block_rows = 16;
+constexpr std::size_t block_columns = detail::run_length;
+using Block = float[block_rows][block_columns];
+
+// Entries (y + r, x0 + i) of `m` for r < rows and i < n, into to[r][i]; the
+// row holds `columns` entries in all.
+void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t x0, std::size_t n,
+                  std::size_t columns, Block& to) {
+    const float* first = entry(m, y, x0);
+    const std::ptrdiff_t down = m.row_step, across = m.column_step;
+    const auto at = [&](std::size_t r, std::size_t i) {
+        return first + static_cast<std::ptrdiff_t>(r) * down + static_cast<std::ptrdiff_t>(i) * across;
+    };
+    if ((down < 0 ? -down : down) > (across < 0 ? -across : across)) {
+        for (std::size_t r = 0; r < rows; ++r)
+            for (std::size_t i = 0; i < n; ++i) to[r][i] = *at(r, i);
+        return;
+    }
+    // Columns far apart defeat the processor's own prefetching (each is on
+    // another page), so the columns a few steps ahead are requested by hand,
+    // at both ends of their entries.
+    constexpr std::size_t ahead = 24;
+    const auto fetch_ahead = [&](std::size_t i) {
+        if (x0 + i + ahead < columns) {
+            simd::fetch(at(0, i + ahead));
+            simd::fetch(at(rows - 1, i + ahead));
+        }
+    };
+    std::size_t i = 0;
+    if (down == 1) {
+        // Entries that lie one after another down each column (Fortran
+        // order) move in square tiles of vector transposes.
+        constexpr std::size_t t = sample::tile_lanes<sizeof(float)>;
+        const std::size_t tiled_rows = rows - rows % t;
+        for (; i + t <= n; i += t) {
+            for (std::size_t q = 0; q < t; ++q) fetch_ahead(i + q);
+            for (std::size_t r = 0; r < tiled_rows; r += t) {
+                const char* cols[t];
+                for (std::size_t q = 0; q < t; ++q) cols[q] = reinterpret_cast<const char*>(at(r, i + q));
+                sample::transpose_tile<sizeof(float)>(cols, reinterpret_cast<char*>(&to[r][i]), sizeof to[0]);
+            }
+            for (std::size_t r = tiled_rows; r < rows; ++r)
+                for (std::size_t q = 0; q < t; ++q) to[r][i + q] = *at(r, i + q);
+        }
+    }
+    for (; i < n; ++i) {
+        fetch_ahead(i);
+        for (std::size_t r = 0; r < rows; ++r) to[r][i] = *at(r, i);
     }
 }
 
+struct Maps {
+    MapView x, y;
+    std::size_t width;
+    // Both maps' runs lie side by side in memory: the common layouts
+    // (row-major, flipped rows) are widened from where they lie.
+    bool side_by_side() const { return x.column_step == 1 && y.column_step == 1; }
+};
+
+// Widens a run of entries that lie side by side.
+template <class T>
+inline void widen_run(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
+                      double* sy) {
+#if defined(TESSARIN_SIMD_X86)
+    if (src.variant == simd::Variant::Avx2) return widen_avx2(mx, my, n, sx, sy);
+#endif
+    widen(mx, my, n, sx, sy);
+}
+
+// Rows whose maps' runs lie side by side, one row after another.
 template <class T, int N, Filter F>
-void remap_rows(const detail::Source<T>& src, const float* map_x, const float* map_y, T* out,
-                std::size_t out_width, std::size_t begin, std::size_t end) {
+void remap_rows(const detail::Source<T>& src, const Maps& maps, T* out, std::size_t begin, std::size_t end) {
     constexpr std::size_t run_length = detail::run_length;
     double sx[run_length];
     double sy[run_length];
-    const std::size_t last = end * out_width;  // the rows' map entries end here
+    const std::size_t out_width = maps.width;
     for (std::size_t y = begin; y < end; ++y) {
-        const std::size_t first = y * out_width;
         for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
             const std::size_t n = std::min(run_length, out_width - x0);
-            // The next run's entries arrive while this run is sampled.
-            const std::size_t next = first + x0 + n;
-            fetch_map_entries(map_x, map_y, next, std::min(next + run_length, last));
-            const float* mx = map_x + first + x0;
-            const float* my = map_y + first + x0;
-#if defined(TESSARIN_SIMD_X86)
-            if (src.variant == simd::Variant::Avx2)
-                widen_avx2(mx, my, n, sx, sy);
-            else
-#endif
-                widen(mx, my, n, sx, sy);
-            detail::sample_run<T, N, F>(src, sx, sy, n, out + (first + x0) * N);
+            const float* mx = entry(maps.x, y, x0);
+            const float* my = entry(maps.y, y, x0);
+            // The next run's entries (in this row or the next of this
+            // portion) arrive while this run is sampled.
+            if (x0 + n < out_width) {
+                const std::size_t next = std::min(run_length, out_width - x0 - n);
+                fetch_entries(mx + n, next);
+                fetch_entries(my + n, next);
+            } else if (y + 1 < end) {
+                const std::size_t next = std::min(run_length, out_width);
+                fetch_entries(entry(maps.x, y + 1, 0), next);
+                fetch_entries(entry(maps.y, y + 1, 0), next);
+            }
+            widen_run(src, mx, my, n, sx, sy);
+            detail::sample_run<T, N, F>(src, sx, sy, n, out + (y * out_width + x0) * N);
         }
     }
 }
 
+// Rows of maps in any other layout, a block of rows at a time. Every pixel
+// is sampled from the same entries as above; only the order in which the
+// pixels of a portion are visited differs, and no pixel depends on another.
+template <class T, int N, Filter F>
+void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::size_t begin, std::size_t end) {
+    double sx[block_columns];
+    double sy[block_columns];
+    Block bx, by;
+    const std::size_t out_width = maps.width;
+    for (std::size_t y = begin; y < end; y += block_rows) {
+        const std::size_t rows = std::min(block_rows, end - y);
+        for (std::size_t x0 = 0; x0 < out_width; x0 += block_columns) {
+            const std::size_t n = std::min(block_columns, out_width - x0);
+            gather_block(maps.x, y, rows, x0, n, out_width, bx);
+            gather_block(maps.y, y, rows, x0, n, out_width, by);
+            for (std::size_t r = 0; r < rows; ++r) {
+                widen_run(src, bx[r], by[r], n, sx, sy);
+                detail::sample_run<T, N, F>(src, sx, sy, n, out + ((y + r) * out_width + x0) * N);
+            }
+        }
+    }
+}
+
+template <class T, int N, Filter F>
+void remap_portion(const detail::Source<T>& src, const Maps& maps, T* out, std::size_t begin, std::size_t end) {
+    if (maps.side_by_side())
+        remap_rows<T, N, F>(src, maps, out, begin, end);
+    else
+        remap_blocks<T, N, F>(src, maps, out, begin, end);
+}
+
 }  // namespace
+
+template <class T, int Channels>
+sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
+                                        MapView map_x, MapView map_y, std::size_t out_width, std::size_t out_height,
+                                        Filter filter) {
+    const std::size_t expected = detail::saturating_count(width, height, Channels);
+    if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
+    const std::size_t count = detail::output_count(out_width, out_height, Channels);
+    const auto table = detail::table_for(filter);
+    auto out = sample::Buffer<T>::zeroed(count);
+    if (count == 0) return out;  // no rows, or rows of no pixels
+
+    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
+    const Maps maps{map_x, map_y, out_width};
+    T* data = out.data();
+    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
+        if (filter == Filter::Lanczos3)
+            remap_portion<T, Channels, Filter::Lanczos3>(source, maps, data, begin, end);
+        else
+            remap_portion<T, Channels, Filter::Bilinear>(source, maps, data, begin, end);
+    });
+    return out;
+}
 
 template <class T, int Channels>
 sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
@@ -80,28 +213,18 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
     const std::size_t pixels = detail::saturating_count(out_width, out_height, 1);
     if (map_x.size() != pixels) return sample::SizeMismatch{pixels, map_x.size()};
     if (map_y.size() != map_x.size()) return sample::SizeMismatch{pixels, map_y.size()};
-    const std::size_t count = detail::output_count(out_width, out_height, Channels);
-    const auto table = detail::table_for(filter);
-    auto out = sample::Buffer<T>::zeroed(count);
-    if (count == 0) return out;  // no rows, or rows of no pixels
-
-    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
-    const float* mx = map_x.data();
-    const float* my = map_y.data();
-    T* data = out.data();
-    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
-        if (filter == Filter::Lanczos3)
-            remap_rows<T, Channels, Filter::Lanczos3>(source, mx, my, data, out_width, begin, end);
-        else
-            remap_rows<T, Channels, Filter::Bilinear>(source, mx, my, data, out_width, begin, end);
-    });
-    return out;
+    // Row steps are below 2^63: the maps' lengths are those of real buffers.
+    const auto row = static_cast<std::ptrdiff_t>(out_width);
+    return remap<T, Channels>(src, width, height, MapView{map_x.data(), row, 1}, MapView{map_y.data(), row, 1},
+                              out_width, out_height, filter);
 }
 
 #define TESSARIN_REMAP_INSTANCE(T, N)                                                                     \
     template sample::Result<sample::Buffer<T>> remap<T, N>(std::span<const T>, std::size_t, std::size_t, \
                                                            std::span<const float>, std::span<const float>, \
-                                                           std::size_t, std::size_t, Filter);
+                                                           std::size_t, std::size_t, Filter);            \
+    template sample::Result<sample::Buffer<T>> remap<T, N>(std::span<const T>, std::size_t, std::size_t, \
+                                                           MapView, MapView, std::size_t, std::size_t, Filter);
 TESSARIN_REMAP_INSTANCE(std::uint8_t, 1)
 TESSARIN_REMAP_INSTANCE(std::uint8_t, 3)
 TESSARIN_REMAP_INSTANCE(std::uint16_t, 1)

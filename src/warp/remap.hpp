@@ -24,4 +24,23 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
                                         std::span<const float> map_x, std::span<const float> map_y,
                                         std::size_t out_width, std::size_t out_height, Filter filter);
 
+// A coordinate map read where it lies: the entry of output pixel (x, y) is
+// base[y * row_step + x * column_step], the steps in elements, of either sign
+// or zero, so flipped, transposed and broadcast maps need no copy. The
+// caller vouches that every entry of the out_width x out_height grid can be
+// read, and that nothing writes the maps during the call.
+struct MapView {
+    const float* base;
+    std::ptrdiff_t row_step;
+    std::ptrdiff_t column_step;
+};
+
+// The same over map views, with the same result bits as over their entries
+// copied in row-major order. Returns SizeMismatch only for the source's
+// length; throws as above.
+template <class T, int Channels>
+sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
+                                        MapView map_x, MapView map_y, std::size_t out_width, std::size_t out_height,
+                                        Filter filter);
+
 }  // namespace tessarin::warp

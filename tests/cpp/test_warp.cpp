@@ -356,6 +356,72 @@ TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
     }
 }
 
+// Maps read where they lie, in the layouts of flipped, transposed, Fortran
+// order, reversed and broadcast arrays, give the bits of their row-major
+// copies. The sizes leave partial blocks of rows, runs and vector tiles.
+TYPED_TEST(Remap, MapViewsInAnyLayoutEqualRowMajorMaps) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t w = 41, h = 23, ow = 263, oh = 37;
+    const auto img = random_samples<T>(w * h * N, 5);
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> px(-2.0f, w + 1.0f), py(-2.0f, h + 1.0f);
+    std::vector<float> mx(ow * oh), my(ow * oh);
+    for (std::size_t i = 0; i < mx.size(); ++i) {
+        mx[i] = px(rng);
+        my[i] = py(rng);
+    }
+    // Storage for entry (y, x) of `m` at storage[at(y, x)], and the view of it.
+    struct Stored {
+        std::vector<float> storage;
+        MapView view;
+    };
+    using Place = std::ptrdiff_t (*)(std::size_t, std::size_t, std::size_t, std::size_t);
+    const std::pair<const char*, Place> layouts[] = {
+        {"rows flipped", [](std::size_t y, std::size_t x, std::size_t w, std::size_t h) {
+             return std::ptrdiff_t((h - 1 - y) * w + x); }},
+        {"columns reversed", [](std::size_t y, std::size_t x, std::size_t w, std::size_t) {
+             return std::ptrdiff_t(y * w + (w - 1 - x)); }},
+        {"fortran", [](std::size_t y, std::size_t x, std::size_t, std::size_t h) {
+             return std::ptrdiff_t(x * h + y); }},
+        {"fortran, both reversed", [](std::size_t y, std::size_t x, std::size_t w, std::size_t h) {
+             return std::ptrdiff_t((w - 1 - x) * h + (h - 1 - y)); }},
+        {"columns two apart", [](std::size_t y, std::size_t x, std::size_t w, std::size_t) {
+             return std::ptrdiff_t(y * 2 * w + 2 * x); }},
+    };
+    auto store = [&](const std::vector<float>& m, Place place) {
+        Stored s{std::vector<float>(2 * ow * oh), {}};
+        for (std::size_t y = 0; y < oh; ++y)
+            for (std::size_t x = 0; x < ow; ++x) s.storage[place(y, x, ow, oh)] = m[y * ow + x];
+        const std::ptrdiff_t origin = place(0, 0, ow, oh);
+        s.view = {s.storage.data() + origin, place(1, 0, ow, oh) - origin, place(0, 1, ow, oh) - origin};
+        return s;
+    };
+    for (Filter f : both_filters) {
+        const auto expected = contents(remap<T, N>(img, w, h, mx, my, ow, oh, f));
+        for (auto [name, place] : layouts) {
+            const Stored sx = store(mx, place), sy = store(my, place);
+            for (std::size_t workers : {1, 3}) {
+                pool::set_workers(workers);
+                EXPECT_EQ(contents(remap<T, N>(img, w, h, sx.view, sy.view, ow, oh, f)), expected) << name;
+                // One map in place beside a row-major one.
+                const MapView plain{my.data(), std::ptrdiff_t(ow), 1};
+                EXPECT_EQ(contents(remap<T, N>(img, w, h, sx.view, plain, ow, oh, f)), expected) << name;
+            }
+        }
+        // Every row the same entries: a broadcast map's rows share storage.
+        const MapView first_row_x{mx.data(), 0, 1}, first_row_y{my.data(), 0, 1};
+        std::vector<float> bx(ow * oh), by(ow * oh);
+        for (std::size_t i = 0; i < bx.size(); ++i) {
+            bx[i] = mx[i % ow];
+            by[i] = my[i % ow];
+        }
+        EXPECT_EQ(contents(remap<T, N>(img, w, h, first_row_x, first_row_y, ow, oh, f)),
+                  contents(remap<T, N>(img, w, h, bx, by, ow, oh, f)));
+    }
+    pool::set_workers(0);
+}
+
 TYPED_TEST(Remap, EmptyMaps) {
     for (Filter f : both_filters)
         for (auto [ow, oh] : {std::pair<std::size_t, std::size_t>{5, 0}, {0, 3}, {0, 0}})
