@@ -49,6 +49,8 @@ from pathlib import Path
 
 import numpy as np
 
+from build_tools import ensure_build_backend
+
 SIZES = ((640, 480), (1920, 1080), (4000, 3000))
 PHOTOS = ("coffee", "astronaut", "chelsea", "rocket", "camera")
 TILE = (640, 480)  # about the resolution of the bundled photographs
@@ -156,6 +158,7 @@ def build_revision(rev):
     archive = subprocess.run(["git", "-C", str(REPO), "archive", commit], check=True, capture_output=True).stdout
     subprocess.run(["tar", "-x", "-C", str(src)], input=archive, check=True)
     print(f"building {rev} ({commit[:12]}) into {target} ...", flush=True)
+    ensure_build_backend(REPO)
     env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL=os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2"))
     subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--no-deps", "--no-build-isolation",
                     "--target", str(target), str(src)], check=True, env=env)

@@ -46,6 +46,8 @@ from pathlib import Path
 
 import numpy as np
 
+from build_tools import ensure_build_backend
+
 WIDTH, HEIGHT = 1920, 1080
 MPX = WIDTH * HEIGHT / 1e6
 ROOT = Path(__file__).resolve().parent.parent
@@ -276,6 +278,7 @@ def build_revision(rev):
         subprocess.check_call(["git", "-C", str(ROOT), "worktree", "add", "--detach", str(tree), commit])
     if site.exists():
         shutil.rmtree(site)
+    ensure_build_backend(ROOT)
     print(f"building {commit[:12]} into {site} ...", flush=True)
     subprocess.check_call([sys.executable, "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation",
                            "--target", str(site), str(tree)])
