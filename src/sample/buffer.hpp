@@ -36,6 +36,18 @@ public:
         return b;
     }
 
+    // `count` elements of unspecified value, for a caller that writes every
+    // one of them before reading any. Throws as zeroed does.
+    static Buffer unfilled(std::size_t count) {
+        Buffer b;
+        if (count == 0) return b;
+        if (!checked_product({count, sizeof(T)}))
+            throw std::overflow_error("buffer size overflows a machine word");
+        b.data_.reset(static_cast<T*>(allocate_pages(count * sizeof(T), Fill::any)));
+        b.size_ = count;
+        return b;
+    }
+
     T* data() noexcept { return data_.get(); }
     const T* data() const noexcept { return data_.get(); }
     std::size_t size() const noexcept { return size_; }

@@ -129,6 +129,7 @@ void remap_rows(const detail::Source<T>& src, const Maps& maps, T* out, std::siz
     double sy[run_length];
     const std::size_t out_width = maps.width;
     for (std::size_t y = begin; y < end; ++y) {
+        std::fill_n(out + y * out_width * N, out_width * N, T{0});
         for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
             const std::size_t n = std::min(run_length, out_width - x0);
             const float* mx = entry(maps.x, y, x0);
@@ -166,6 +167,7 @@ void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::s
     const std::size_t out_width = maps.width;
     for (std::size_t y = begin; y < end; y += block_rows) {
         const std::size_t rows = std::min(block_rows, end - y);
+        std::fill_n(out + y * out_width * N, rows * out_width * N, T{0});
         for (std::size_t x0 = 0; x0 < out_width; x0 += block_columns) {
             const std::size_t n = std::min(block_columns, out_width - x0);
             gather_block(maps.x, y, rows, x0, n, out_width, bx);
@@ -196,7 +198,9 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
     if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
     const std::size_t count = detail::output_count(out_width, out_height, Channels);
     const auto table = detail::table_for(filter);
-    auto out = sample::Buffer<T>::zeroed(count);
+    // Rows are cleared by the row loop just before they are sampled, as in
+    // the warp (warp.cpp).
+    auto out = sample::Buffer<T>::unfilled(count);
     if (count == 0) return out;  // no rows, or rows of no pixels
 
     const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};

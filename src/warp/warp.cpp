@@ -85,6 +85,7 @@ void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t
         const double rv = p.h[4] * plane_y + p.h[5];
         const double rw = p.h[7] * plane_y + p.h[8];
         T* row = out + y * out_width * 3;
+        std::fill_n(row, out_width * 3, T{0});
         for (std::size_t x0 = 0; x0 < out_width; x0 += run_length) {
             const std::size_t n = std::min(run_length, out_width - x0);
             const double* cu = p.cols.u.data() + x0;

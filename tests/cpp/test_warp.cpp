@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -10,6 +11,7 @@
 
 #include "image_fixtures.hpp"
 #include "pool/testing.hpp"
+#include "sample/pages.hpp"
 #include "warp/remap.hpp"
 #include "warp/samplers.hpp"
 #include "warp/warp.hpp"
@@ -421,6 +423,29 @@ TYPED_TEST(Remap, MapViewsInAnyLayoutEqualRowMajorMaps) {
                   contents(remap<T, N>(img, w, h, bx, by, ow, oh, f)));
     }
     pool::set_workers(0);
+}
+
+// The drivers clear each output row just before sampling it, so pixels that
+// no sampler writes are 0 even in storage that held other bytes: the heap
+// usually hands back the block freed just before, here filled with 0xAB.
+TYPED_TEST(Remap, RejectedPixelsAreZeroInReusedStorage) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t ow = 300, oh = 40, count = ow * oh * N;
+    const std::vector<float> outside(ow * oh, -7.0f);
+    for (Filter f : both_filters) {
+        for (const bool by_warp : {false, true}) {
+            if (by_warp && N != 3) continue;
+            void* dirty = sample::allocate_pages(count * sizeof(T), sample::Fill::any);
+            std::memset(dirty, 0xAB, count * sizeof(T));
+            sample::free_pages(dirty);
+            // A matrix whose third row is 0 sends every pixel to infinity.
+            const std::array<double, 9> nowhere = {1, 0, 0, 0, 1, 0, 0, 0, 0};
+            const auto out = by_warp ? contents(warp_rgb<T>(this->img, this->w, this->h, ow, oh, nowhere, 1, 0, 0, f))
+                                     : this->run(outside, outside, ow, oh, f);
+            EXPECT_EQ(out, std::vector<T>(count, 0)) << (by_warp ? "warp" : "remap");
+        }
+    }
 }
 
 TYPED_TEST(Remap, EmptyMaps) {
