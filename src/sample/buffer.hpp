@@ -26,27 +26,11 @@ public:
 
     // `count` zero-filled elements. Throws std::overflow_error when the byte
     // size does not fit a machine word and std::bad_alloc when memory runs out.
-    static Buffer zeroed(std::size_t count) {
-        Buffer b;
-        if (count == 0) return b;
-        if (!checked_product({count, sizeof(T)}))
-            throw std::overflow_error("buffer size overflows a machine word");
-        b.data_.reset(static_cast<T*>(allocate_pages(count * sizeof(T), Fill::zero)));
-        b.size_ = count;
-        return b;
-    }
+    static Buffer zeroed(std::size_t count) { return make(count, Fill::zero); }
 
     // `count` elements of unspecified value, for a caller that writes every
     // one of them before reading any. Throws as zeroed does.
-    static Buffer unfilled(std::size_t count) {
-        Buffer b;
-        if (count == 0) return b;
-        if (!checked_product({count, sizeof(T)}))
-            throw std::overflow_error("buffer size overflows a machine word");
-        b.data_.reset(static_cast<T*>(allocate_pages(count * sizeof(T), Fill::any)));
-        b.size_ = count;
-        return b;
-    }
+    static Buffer unfilled(std::size_t count) { return make(count, Fill::any); }
 
     T* data() noexcept { return data_.get(); }
     const T* data() const noexcept { return data_.get(); }
@@ -62,6 +46,16 @@ public:
     }
 
 private:
+    static Buffer make(std::size_t count, Fill fill) {
+        Buffer b;
+        if (count == 0) return b;
+        if (!checked_product({count, sizeof(T)}))
+            throw std::overflow_error("buffer size overflows a machine word");
+        b.data_.reset(static_cast<T*>(allocate_pages(count * sizeof(T), fill)));
+        b.size_ = count;
+        return b;
+    }
+
     std::unique_ptr<T[], PagesDeleter> data_;
     std::size_t size_ = 0;
 };
