@@ -1,4 +1,5 @@
-// An owned, zero-filled array of samples whose storage can be handed over
+// An owned array of samples, zero-filled or left for its maker to fill, whose
+// storage can be handed over
 // (release) to an object that frees it later with free_pages. Large arrays
 // come zero-filled from the system's page allocator (pages.hpp).
 #pragma once
