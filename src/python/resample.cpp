@@ -161,7 +161,8 @@ PyObject* remap_typed(PyArrayObject* src, PyArrayObject* map_x, PyArrayObject* m
     Elements<T> pixels(src);
     // The maps are read where they lie in any layout of whole, aligned
     // elements: the row loop widens every entry into its run's positions
-    // anyway, so reading them by their steps costs nothing over a copy.
+    // anyway, so a copy would only add a pass over memory (flipped maps cost
+    // nothing extra; Fortran-order ones are gathered a block at a time).
     Grid<float> xs(map_x);
     Grid<float> ys(map_y);
     sample::Result<sample::Buffer<T>> result;
