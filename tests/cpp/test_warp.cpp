@@ -229,6 +229,21 @@ TYPED_TEST(Warp, EmptyOutputs) {
 
 // --------------------------------------------------------------------- remap
 
+// Maps of out_w x out_h positions spread over a w x h source and a pixel or
+// two beyond its border on every side.
+std::pair<std::vector<float>, std::vector<float>> random_maps(std::size_t out_w, std::size_t out_h, std::size_t w,
+                                                              std::size_t h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> px(-2.0f, w + 1.0f), py(-2.0f, h + 1.0f);
+    std::vector<float> mx(out_w * out_h), my(out_w * out_h);
+    for (std::size_t i = 0; i < mx.size(); ++i) {
+        mx[i] = px(rng);
+        my[i] = py(rng);
+    }
+    return {mx, my};
+}
+
+
 template <class I>
 class Remap : public ::testing::Test {
 protected:
@@ -367,13 +382,7 @@ TYPED_TEST(Remap, MapViewsInAnyLayoutEqualRowMajorMaps) {
     // Pieces of more than one block of rows come with one worker only.
     const std::size_t w = 41, h = 23, ow = 263, oh = 290;
     const auto img = random_samples<T>(w * h * N, 5);
-    std::mt19937 rng(13);
-    std::uniform_real_distribution<float> px(-2.0f, w + 1.0f), py(-2.0f, h + 1.0f);
-    std::vector<float> mx(ow * oh), my(ow * oh);
-    for (std::size_t i = 0; i < mx.size(); ++i) {
-        mx[i] = px(rng);
-        my[i] = py(rng);
-    }
+    const auto [mx, my] = random_maps(ow, oh, w, h, 13);
     // Storage for entry (y, x) of `m` at storage[at(y, x)], and the view of it.
     struct Stored {
         std::vector<float> storage;
@@ -470,13 +479,7 @@ protected:
         const auto img8 = random_samples<std::uint8_t>(w * h * 3, 3);
         const auto gray8 = random_samples<std::uint8_t>(w * h, 4);
         const auto img16 = random_samples<std::uint16_t>(w * h * 3, 5);
-        std::mt19937 rng(6);
-        std::uniform_real_distribution<float> px(-2.0f, w + 1.0f), py(-2.0f, h + 1.0f);
-        std::vector<float> mx(ow * oh), my(ow * oh);
-        for (std::size_t i = 0; i < mx.size(); ++i) {
-            mx[i] = px(rng);
-            my[i] = py(rng);
-        }
+        const auto [mx, my] = random_maps(ow, oh, w, h, 6);
         const std::array<double, 9> m = {0.8, 0.1, 2.0, -0.05, 0.9, 1.0, 0.001, 0.002, 1.0};
         return {contents(warp_rgb<std::uint8_t>(img8, w, h, ow, oh, m, 1.3, -1, 0.5, Filter::Bilinear)),
                 contents(warp_rgb<std::uint8_t>(img8, w, h, ow, oh, m, 1.3, -1, 0.5, Filter::Lanczos3)),
