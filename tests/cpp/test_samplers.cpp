@@ -356,11 +356,15 @@ TYPED_TEST(Samplers, MatchTheReferenceAndFastPathEqualsClampedPath) {
 }
 
 
+// Positions the widest vector kernel takes in one step: four bilinear groups
+// of up to four lanes.
+constexpr std::size_t widest_step = 16;
+
 // The run samplers against the per-pixel ones, pixel for pixel, on runs that
 // mix every kind of position within one vector group: interior ones, the
 // half-pixel margins, the last tap row and column (whose wide loads end the
 // buffer), rejected, infinite and NaN ones. Each run starts at every offset
-// modulo the size of the kernels' widest step (two groups), and untouched
+// modulo the size of the kernels' widest step, and untouched
 // output pixels must stay untouched.
 template <class T, int N>
 void runs_match_the_per_pixel_samplers(simd::Variant variant) {
@@ -386,7 +390,7 @@ void runs_match_the_per_pixel_samplers(simd::Variant variant) {
             xs.push_back(k == 0 ? xs_special[i % std::size(xs_special)] : px(rng));
             ys.push_back(k == 1 ? ys_special[i % std::size(ys_special)] : k == 2 ? std::floor(py(rng)) : py(rng));
         }
-        for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t start = 0; start < widest_step; ++start) {
             const std::size_t count = xs.size() - start - (start % 3);
             for (Kind kind : both_filters) {
                 std::vector<T> expected(count * N, untouched), got(count * N, untouched);
@@ -433,8 +437,8 @@ void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
     }
     for (Kind kind : both_filters)
         for (std::size_t e = 0; e < xs_edge.size() + ys_edge.size(); ++e)
-            for (std::size_t lane = 0; lane < 8; ++lane) {
-                std::vector<double> xs(11), ys(11);
+            for (std::size_t lane = 0; lane < widest_step; ++lane) {
+                std::vector<double> xs(widest_step + 3), ys(widest_step + 3);
                 for (std::size_t i = 0; i < xs.size(); ++i) {
                     xs[i] = 5.25 + 0.7 * i;
                     ys[i] = 6.5 + 0.3 * i;
