@@ -51,7 +51,7 @@ inline __m256d group_lanes(__m128i v, int g) {
 // subtracting 2^52 leaves v exactly. Where conversions issue on one pipe only
 // (first-generation Zen), a 256-bit byte shuffle that builds those doubles
 // and a subtraction share the load among the pipes: runs of 6 bytes per lane
-// (RGB bilinear tap rows, single-channel Lanczos-3 tap rows) measured 4-7%
+// (RGB bilinear tap rows, single-channel Lanczos-3 tap rows) measured 3-6%
 // faster. Runs of 18 bytes and 16-bit samples gained nothing and keep the
 // conversions.
 //
