@@ -96,8 +96,7 @@ TESSARIN_UNROLL(4)
         constexpr int used = whole < per_load ? whole : per_load;
         for (int l = 0; l < 4; ++l) {
             const T* p = at[l] + e;
-            v[l] = sizeof(T) == 1 && E == 6 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))
-                                            : _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            v[l] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         }
         if constexpr (sizeof(T) == 1) {
             const __m128i ab_lo = _mm_unpacklo_epi8(v[0], v[1]), cd_lo = _mm_unpacklo_epi8(v[2], v[3]);
