@@ -121,6 +121,20 @@ inline void widen_run(const detail::Source<T>& src, const float* mx, const float
     widen(mx, my, n, sx, sy);
 }
 
+// Samples a run of n pixels at the map entries mx[i], my[i]. The bilinear
+// sampler takes the entries as they are; Lanczos-3 takes them widened into
+// sx, sy.
+template <class T, int N, Filter F>
+inline void sample_entries(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
+                           double* sy, T* out) {
+    if constexpr (F == Filter::Bilinear) {
+        sample_bilinear_run<T, N>(src.variant, src.data, src.width, src.height, mx, my, n, out);
+    } else {
+        widen_run(src, mx, my, n, sx, sy);
+        detail::sample_run<T, N, F>(src, sx, sy, n, out);
+    }
+}
+
 // Rows whose maps' runs lie side by side, one row after another.
 template <class T, int N, Filter F>
 void remap_rows(const detail::Source<T>& src, const Maps& maps, T* out, std::size_t begin, std::size_t end) {
@@ -145,8 +159,7 @@ void remap_rows(const detail::Source<T>& src, const Maps& maps, T* out, std::siz
                 fetch_entries(entry(maps.x, y + 1, 0), next);
                 fetch_entries(entry(maps.y, y + 1, 0), next);
             }
-            widen_run(src, mx, my, n, sx, sy);
-            detail::sample_run<T, N, F>(src, sx, sy, n, out + (y * out_width + x0) * N);
+            sample_entries<T, N, F>(src, mx, my, n, sx, sy, out + (y * out_width + x0) * N);
         }
     }
 }
@@ -173,8 +186,7 @@ void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::s
             gather_block(maps.x, y, rows, x0, n, out_width, bx);
             gather_block(maps.y, y, rows, x0, n, out_width, by);
             for (std::size_t r = 0; r < rows; ++r) {
-                widen_run(src, bx[r], by[r], n, sx, sy);
-                detail::sample_run<T, N, F>(src, sx, sy, n, out + ((y + r) * out_width + x0) * N);
+                sample_entries<T, N, F>(src, bx[r], by[r], n, sx, sy, out + ((y + r) * out_width + x0) * N);
             }
         }
     }

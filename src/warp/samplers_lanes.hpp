@@ -9,6 +9,12 @@
 // differs per instruction set, the loads, widening and stores:
 //   I                            vector of the lanes' integer coordinates
 //   whole(v, i)                  trunc(v) as doubles, and as integers into i
+//   float_fraction(p, i)         for the 32-bit floats p[l] in [0, 2^24): the
+//                                fraction p[l] - trunc(p[l]) as doubles, and
+//                                the truncation as integers into i
+//   floats_within(xs, ys, lo, x_end, y_end)
+//                                all_within for 32-bit float positions and
+//                                bounds
 //   addresses<C>(base, r, rs, c, bias, at)
 //                                at[l] = base + (r[l] * rs + c[l] * C + bias)
 //                                for coordinates inside the image (C is 0, 1
@@ -68,6 +74,31 @@ inline bool all_within(const double* xs, const double* ys, double lo, double x_e
     return L::bits(m) == (1u << L::lanes) - 1;
 }
 
+// The fraction of each lane's position, and its truncation as integers into
+// i, for positions that are neither negative nor NaN (the floor is then the
+// truncation). A float position gives the same bits as its exact widening to
+// a double: both the truncation and the remainder are exact in either width,
+// the remainder being the low bits of the float's own significand.
+template <class L>
+inline typename L::D fraction(const double* p, typename L::I& i) {
+    const typename L::D x = L::load(p);
+    return L::sub(x, L::whole(x, i));
+}
+template <class L>
+inline typename L::D fraction(const float* p, typename L::I& i) {
+    return L::float_fraction(p, i);
+}
+
+// Bounds compared in the positions' own width. The lower bounds (0 and 2)
+// are floats. An upper bound b rounded to the nearest float b' keeps the test
+// safe: a float p < b' is at most the float below b', which is at most b, and
+// b' = b when b is a float, so p < b' implies p < b. Bounds past 2^24 that are
+// no floats may only send a few more positions through the per-pixel sampler.
+template <class L>
+inline bool all_within(const float* xs, const float* ys, double lo, double x_end, double y_end) {
+    return L::floats_within(xs, ys, static_cast<float>(lo), static_cast<float>(x_end), static_cast<float>(y_end));
+}
+
 // Rounds half up and clamps to the element range, lane by lane, as to_sample
 // does before its truncation (a NaN sum gives 0). A lane type whose store
 // saturates (L::saturating_store) leaves the clamping to the store.
@@ -117,17 +148,16 @@ TESSARIN_ALWAYS_INLINE void walk_groups(std::size_t count, Inside&& inside, Grou
 // truncation, and the weights and sums are those of sample_bilinear. The
 // groups' weights and tap addresses are all formed before any tap is read, so
 // that the loads of one group start while the other is still adding up.
-template <class L, class T, int N, int G>
-TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::size_t stride, const double* xs, const double* ys, T* out) {
+template <class L, class T, int N, int G, class P>
+TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::size_t stride, const P* xs, const P* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
     D w[G][4];  // w00, w10, w01, w11
     const T* at[G][lanes];
     for (int g = 0; g < G; ++g) {
         typename L::I ix, iy;
-        const D x = L::load(xs + lanes * g), y = L::load(ys + lanes * g);
-        const D fx = L::sub(x, L::whole(x, ix));
-        const D fy = L::sub(y, L::whole(y, iy));
+        const D fx = fraction<L>(xs + lanes * g, ix);
+        const D fy = fraction<L>(ys + lanes * g, iy);
         const D one = L::set1(1.0);
         const D gx = L::sub(one, fx);
         const D gy = L::sub(one, fy);
@@ -151,12 +181,18 @@ TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::size_t stride, con
     }
 }
 
-template <class L, class T, int N>
-inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, const double* xs, const double* ys,
+// Positions are doubles (the warp's) or 32-bit floats (the remap's map
+// entries, taken as they are stored: on a first-generation Zen their
+// truncation and fraction cost half as much in 128-bit float lanes as in
+// 256-bit double lanes).
+template <class L, class T, int N, class P>
+inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,
                            std::size_t count, T* out) {
     constexpr std::size_t lanes = L::lanes;
     auto one_by_one = [&](std::size_t begin, std::size_t end) {
-        for (std::size_t k = begin; k < end; ++k) sample_bilinear<T, N>(src, width, height, xs[k], ys[k], out + k * N);
+        for (std::size_t k = begin; k < end; ++k)
+            sample_bilinear<T, N>(src, width, height, static_cast<double>(xs[k]), static_cast<double>(ys[k]),
+                                  out + k * N);
     };
     if (!fits_lane_kernels<L, T, N>(width, height)) return one_by_one(0, count);
     const double x_end = static_cast<double>(width) - 1.0;
@@ -168,8 +204,8 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
     // (on a first-generation Zen, 5% faster than two groups for 8-bit RGB,
     // 10% for 16-bit RGB, 4% for gray).
     walk_groups<lanes, 4>(
-        count, inside, [&](std::size_t i) { bilinear_group<L, T, N, 4>(src, stride, xs + i, ys + i, out + i * N); },
-        [&](std::size_t i) { bilinear_group<L, T, N, 1>(src, stride, xs + i, ys + i, out + i * N); }, one_by_one);
+        count, inside, [&](std::size_t i) { bilinear_group<L, T, N, 4, P>(src, stride, xs + i, ys + i, out + i * N); },
+        [&](std::size_t i) { bilinear_group<L, T, N, 1, P>(src, stride, xs + i, ys + i, out + i * N); }, one_by_one);
 }
 
 // Table rows of fractions in [0, 1): table_row's rounding, lane by lane (the
@@ -275,10 +311,10 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
 // samplers_wide.hpp) over lane type L for the four instances, in namespace
 // tessarin::warp::detail, outside any target region.
 #define TESSARIN_SAMPLER_RUNS(suffix, L)                                                                        \
-    template <class T, int N>                                                                                  \
-    void bilinear_run_##suffix(const T* src, std::size_t width, std::size_t height, const double* xs,          \
-                               const double* ys, std::size_t count, T* out) {                                   \
-        bilinear_lanes<L, T, N>(src, width, height, xs, ys, count, out);                                       \
+    template <class T, int N, class P>                                                                         \
+    void bilinear_run_##suffix(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,  \
+                               std::size_t count, T* out) {                                                     \
+        bilinear_lanes<L, T, N, P>(src, width, height, xs, ys, count, out);                                    \
     }                                                                                                          \
     template <class T, int N>                                                                                  \
     void lanczos3_run_##suffix(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table, \
@@ -291,7 +327,9 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
     TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 3)
 
 #define TESSARIN_SAMPLER_INSTANCE(suffix, T, N)                                                              \
-    template void bilinear_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const double*, const double*, \
-                                              std::size_t, T*);                                               \
+    template void bilinear_run_##suffix<T, N, double>(const T*, std::size_t, std::size_t, const double*,       \
+                                                      const double*, std::size_t, T*);                        \
+    template void bilinear_run_##suffix<T, N, float>(const T*, std::size_t, std::size_t, const float*,         \
+                                                     const float*, std::size_t, T*);                          \
     template void lanczos3_run_##suffix<T, N>(const T*, std::size_t, std::size_t, const Lanczos3Table&,       \
                                               const double*, const double*, std::size_t, T*);

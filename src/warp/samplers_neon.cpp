@@ -31,6 +31,19 @@ struct Lanes2 : simd::F64n2 {
         return vcvtq_f64_s64(i);
     }
 
+    // Float positions widened exactly, then as doubles.
+    static D float_fraction(const float* p, I& i) {
+        const D x = vcvt_f64_f32(vld1_f32(p));
+        return vsubq_f64(x, whole(x, i));
+    }
+
+    static bool floats_within(const float* xs, const float* ys, float lo, float x_end, float y_end) {
+        const D x = vcvt_f64_f32(vld1_f32(xs)), y = vcvt_f64_f32(vld1_f32(ys)), l = vdupq_n_f64(lo);
+        const uint64x2_t m = vandq_u64(vandq_u64(vcgeq_f64(x, l), vcltq_f64(x, vdupq_n_f64(x_end))),
+                                       vandq_u64(vcgeq_f64(y, l), vcltq_f64(y, vdupq_n_f64(y_end))));
+        return (vgetq_lane_u64(m, 0) & vgetq_lane_u64(m, 1)) != 0;
+    }
+
     template <int C, class P>
     static void addresses(const P* base, I r, std::int32_t rs, I c, std::int32_t bias, const P** at) {
         for (int l = 0; l < 2; ++l) {

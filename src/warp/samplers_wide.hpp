@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "simd/dispatch.hpp"
 #include "warp/samplers.hpp"
@@ -17,16 +18,16 @@ namespace detail {
 
 // The vector variants' runs, for the four instances (T, N) of the samplers.
 #if defined(TESSARIN_SIMD_X86)
-template <class T, int N>
-void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, const double* xs, const double* ys,
+template <class T, int N, class P>
+void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,
                        std::size_t count, T* out);
 template <class T, int N>
 void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
                        const double* xs, const double* ys, std::size_t count, T* out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-template <class T, int N>
-void bilinear_run_neon(const T* src, std::size_t width, std::size_t height, const double* xs, const double* ys,
+template <class T, int N, class P>
+void bilinear_run_neon(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,
                        std::size_t count, T* out);
 template <class T, int N>
 void lanczos3_run_neon(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
@@ -52,17 +53,20 @@ inline void sample_lanczos3_run(simd::Variant v, const T* src, std::size_t width
 }
 
 // sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count, in
-// variant v, as above.
-template <class T, int N>
+// variant v, as above. Positions P are doubles or 32-bit floats (taken at
+// their exact value as doubles).
+template <class T, int N, class P>
 inline void sample_bilinear_run(simd::Variant v, const T* src, std::size_t width, std::size_t height,
-                                const double* xs, const double* ys, std::size_t count, T* out) {
+                                const P* xs, const P* ys, std::size_t count, T* out) {
+    static_assert(std::is_same_v<P, double> || std::is_same_v<P, float>);
 #if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2) return detail::bilinear_run_avx2<T, N>(src, width, height, xs, ys, count, out);
+    if (v == simd::Variant::Avx2) return detail::bilinear_run_avx2<T, N, P>(src, width, height, xs, ys, count, out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon) return detail::bilinear_run_neon<T, N>(src, width, height, xs, ys, count, out);
+    if (v == simd::Variant::Neon) return detail::bilinear_run_neon<T, N, P>(src, width, height, xs, ys, count, out);
 #endif
-    for (std::size_t i = 0; i < count; ++i) sample_bilinear<T, N>(src, width, height, xs[i], ys[i], out + i * N);
+    for (std::size_t i = 0; i < count; ++i)
+        sample_bilinear<T, N>(src, width, height, static_cast<double>(xs[i]), static_cast<double>(ys[i]), out + i * N);
 }
 
 }  // namespace tessarin::warp

@@ -365,8 +365,9 @@ constexpr std::size_t widest_step = 16;
 // half-pixel margins, the last tap row and column (whose wide loads end the
 // buffer), rejected, infinite and NaN ones. Each run starts at every offset
 // modulo the size of the kernels' widest step, and untouched
-// output pixels must stay untouched.
-template <class T, int N>
+// output pixels must stay untouched. Positions P are doubles, or floats (the
+// remap's map entries, bilinear only), with the bounds' neighbours taken in P.
+template <class T, int N, class P = double>
 void runs_match_the_per_pixel_samplers(simd::Variant variant) {
     constexpr T untouched = 77;
     const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
@@ -377,22 +378,24 @@ void runs_match_the_per_pixel_samplers(simd::Variant variant) {
         std::uniform_int_distribution<int> pick(0, 15);
         const double r = w - 0.5, b = h - 0.5, lx = w - 1.0, ly = h - 1.0;
         // The bounds of the clamp-free taps of both filters, on either side.
-        const double xs_special[] = {-0.5, -0.25, -0.0, 0.0, lx, std::nextafter(lx, 0.0), lx - 0.5, r, nan, inf,
-                                     -inf, r + 1e-9, 2.0, std::nextafter(2.0, 0.0), lx - 2.0,
-                                     std::nextafter(lx - 2.0, 0.0)};
-        const double ys_special[] = {-0.5, -0.0, 0.0, ly, std::nextafter(ly, 0.0), ly - 1.0, ly - 0.5, b, nan, 1e300,
-                                     2.0, std::nextafter(2.0, 0.0), ly - 2.0, std::nextafter(ly - 2.0, 0.0), ly - 3.0,
-                                     std::nextafter(ly - 3.0, 0.0)};
-        std::vector<double> xs, ys;
+        const auto below = [](double v) { return static_cast<double>(std::nextafter(static_cast<P>(v), P{0})); };
+        const double xs_special[] = {-0.5, -0.25, -0.0, 0.0, lx, below(lx), lx - 0.5, r, nan, inf,
+                                     -inf, r + 1e-9, 2.0, below(2.0), lx - 2.0, below(lx - 2.0)};
+        const double ys_special[] = {-0.5, -0.0, 0.0, ly, below(ly), ly - 1.0, ly - 0.5, b, nan, 1e300,
+                                     2.0, below(2.0), ly - 2.0, below(ly - 2.0), ly - 3.0, below(ly - 3.0)};
+        std::vector<P> xs, ys;
         for (int i = 0; i < 3000; ++i) {
             // Mostly positions the wide kernels take, with special ones mixed in.
             const int k = pick(rng);
-            xs.push_back(k == 0 ? xs_special[i % std::size(xs_special)] : px(rng));
-            ys.push_back(k == 1 ? ys_special[i % std::size(ys_special)] : k == 2 ? std::floor(py(rng)) : py(rng));
+            xs.push_back(static_cast<P>(k == 0 ? xs_special[i % std::size(xs_special)] : px(rng)));
+            ys.push_back(static_cast<P>(k == 1   ? ys_special[i % std::size(ys_special)]
+                                        : k == 2 ? std::floor(py(rng))
+                                                 : py(rng)));
         }
         for (std::size_t start = 0; start < widest_step; ++start) {
             const std::size_t count = xs.size() - start - (start % 3);
             for (Kind kind : both_filters) {
+                if (kind != Kind::Bilinear && sizeof(P) != sizeof(double)) continue;
                 std::vector<T> expected(count * N, untouched), got(count * N, untouched);
                 for (std::size_t i = 0; i < count; ++i) {
                     const auto v = sample<T, N>(kind, img.data(), w, h, xs[start + i], ys[start + i], untouched);
@@ -400,7 +403,7 @@ void runs_match_the_per_pixel_samplers(simd::Variant variant) {
                 }
                 if (kind == Kind::Bilinear)
                     sample_bilinear_run<T, N>(variant, img.data(), w, h, &xs[start], &ys[start], count, got.data());
-                else
+                else if constexpr (sizeof(P) == sizeof(double))
                     sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), &xs[start], &ys[start], count, got.data());
                 for (std::size_t i = 0; i < count * N; ++i)
                     ASSERT_EQ(got[i], expected[i]) << w << "x" << h << " pixel " << i / N << " at " << xs[start + i / N]
@@ -415,22 +418,21 @@ void runs_match_the_per_pixel_samplers(simd::Variant variant) {
 // clamp-free taps of either filter, the rows whose wide loads would pass the
 // buffer's end) or on a half step of the Lanczos-3 table, placed in every lane
 // of a run whose other positions the kernels take: the run gives the
-// per-pixel samplers' result at every pixel.
-template <class T, int N>
+// per-pixel samplers' result at every pixel. Positions P as above.
+template <class T, int N, class P = double>
 void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
     constexpr T untouched = 77;
     const std::size_t w = 23, h = 19;
     const auto img = random_samples<T>(w * h * N, 31);
-    std::vector<double> xs_edge, ys_edge;
+    std::vector<P> xs_edge, ys_edge;
+    const auto near = [](P v) { return std::array<P, 5>{v - P(0.37), std::nextafter(v, P(-1)), v, std::nextafter(v, P(1e9)), v + P(0.37)}; };
     for (double bound : {0.0, 1.0, 2.0, w - 4.0, w - 3.0, w - 2.0, w - 1.0})
-        for (double x : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
-            xs_edge.push_back(x);
+        for (P x : near(static_cast<P>(bound))) xs_edge.push_back(x);
     for (double bound : {0.0, 2.0, h - 5.0, h - 4.0, h - 3.0, h - 2.0, h - 1.0})
-        for (double y : {bound - 0.37, std::nextafter(bound, -1.0), bound, std::nextafter(bound, 1e9), bound + 0.37})
-            ys_edge.push_back(y);
+        for (P y : near(static_cast<P>(bound))) ys_edge.push_back(y);
     for (int r : {0, 1, 511, 1022, 1023}) {  // halves between table rows, and their neighbours
-        const double half = 9.0 + (r + 0.5) / 1024;
-        for (double v : {std::nextafter(half, 0.0), half, std::nextafter(half, 1e9)}) {
+        const P half = static_cast<P>(9.0 + (r + 0.5) / 1024);
+        for (P v : {std::nextafter(half, P(0)), half, std::nextafter(half, P(1e9))}) {
             xs_edge.push_back(v);
             ys_edge.push_back(v);
         }
@@ -438,10 +440,11 @@ void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
     for (Kind kind : both_filters)
         for (std::size_t e = 0; e < xs_edge.size() + ys_edge.size(); ++e)
             for (std::size_t lane = 0; lane < widest_step; ++lane) {
-                std::vector<double> xs(widest_step + 3), ys(widest_step + 3);
+                if (kind != Kind::Bilinear && sizeof(P) != sizeof(double)) continue;
+                std::vector<P> xs(widest_step + 3), ys(widest_step + 3);
                 for (std::size_t i = 0; i < xs.size(); ++i) {
-                    xs[i] = 5.25 + 0.7 * i;
-                    ys[i] = 6.5 + 0.3 * i;
+                    xs[i] = static_cast<P>(5.25 + 0.7 * i);
+                    ys[i] = static_cast<P>(6.5 + 0.3 * i);
                 }
                 if (e < xs_edge.size())
                     xs[lane] = xs_edge[e];
@@ -454,7 +457,7 @@ void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
                 }
                 if (kind == Kind::Bilinear)
                     sample_bilinear_run<T, N>(variant, img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
-                else
+                else if constexpr (sizeof(P) == sizeof(double))
                     sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
                 ASSERT_EQ(got, expected) << "lane " << lane << " at " << xs[lane] << "," << ys[lane];
             }
@@ -469,6 +472,10 @@ TEST_P(SamplerRuns, MatchThePerPixelSamplers) {
     runs_match_the_per_pixel_samplers<std::uint8_t, 3>(GetParam());
     runs_match_the_per_pixel_samplers<std::uint16_t, 1>(GetParam());
     runs_match_the_per_pixel_samplers<std::uint16_t, 3>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint8_t, 1, float>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint8_t, 3, float>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint16_t, 1, float>(GetParam());
+    runs_match_the_per_pixel_samplers<std::uint16_t, 3, float>(GetParam());
 }
 
 TEST_P(SamplerRuns, AgreeAtTheKernelBounds) {
@@ -477,6 +484,10 @@ TEST_P(SamplerRuns, AgreeAtTheKernelBounds) {
     runs_agree_at_the_kernel_bounds<std::uint8_t, 3>(GetParam());
     runs_agree_at_the_kernel_bounds<std::uint16_t, 1>(GetParam());
     runs_agree_at_the_kernel_bounds<std::uint16_t, 3>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint8_t, 1, float>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint8_t, 3, float>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint16_t, 1, float>(GetParam());
+    runs_agree_at_the_kernel_bounds<std::uint16_t, 3, float>(GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, SamplerRuns, tessarin::testing::every_variant, tessarin::testing::variant_name);
