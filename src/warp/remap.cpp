@@ -178,8 +178,13 @@ void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::s
     Block& bx = blocks[0];
     Block& by = blocks[1];
     const std::size_t out_width = maps.width;
-    for (std::size_t y = begin; y < end; y += block_rows) {
-        const std::size_t rows = std::min(block_rows, end - y);
+    // The portion's rows in blocks of equal height: a short last block
+    // (64 + 3 rows of a 67-row portion) would read a cache line of every
+    // column for a few entries.
+    const std::size_t blocks_down = (end - begin + block_rows - 1) / block_rows;
+    const std::size_t height = (end - begin + blocks_down - 1) / blocks_down;
+    for (std::size_t y = begin; y < end; y += height) {
+        const std::size_t rows = std::min(height, end - y);
         std::fill_n(out + y * out_width * N, rows * out_width * N, T{0});
         for (std::size_t x0 = 0; x0 < out_width; x0 += block_columns) {
             const std::size_t n = std::min(block_columns, out_width - x0);
