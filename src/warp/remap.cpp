@@ -72,8 +72,9 @@ void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t
     }
     // Columns far apart defeat the processor's own prefetching (each is on
     // another page), so the columns a few steps ahead are requested by hand,
-    // at both ends of their entries.
-    constexpr std::size_t ahead = 24;
+    // at both ends of their entries (8 columns ahead measured 2-4% faster
+    // than 24 on Fortran-order maps, and no requests 5% slower).
+    constexpr std::size_t ahead = 8;
     const auto fetch_ahead = [&](std::size_t i) {
         if (x0 + i + ahead < columns) {
             simd::fetch(at(0, i + ahead));
