@@ -530,7 +530,7 @@ if __name__ == "__main__":
         sys.exit("usage: python test_detector.py --record")
 
 
-# Non-standard layouts are copied in row tiles (256 rows by 16 positions when
+# Non-standard layouts are copied in row tiles (768 rows by 16 positions when
 # axis 0 has the shortest stride, moved in square tiles of 16 bytes a side):
 # sizes on both sides of a tile edge, with
 # one, two and three dimensions of every kind of stride, must read exactly the
@@ -545,7 +545,7 @@ COPY_LAYOUTS = {
 
 
 @pytest.mark.parametrize("layout", list(COPY_LAYOUTS))
-@pytest.mark.parametrize("h, w", [(1, 1), (3, 130), (63, 65), (65, 64), (129, 7), (257, 18)])
+@pytest.mark.parametrize("h, w", [(1, 1), (3, 130), (63, 65), (65, 64), (129, 7), (257, 18), (769, 18)])
 def test_copied_layouts_read_the_logical_array(layout, h, w):
     rng = np.random.default_rng(h * 1000 + w)
     make = COPY_LAYOUTS[layout]
