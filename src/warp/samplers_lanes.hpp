@@ -9,7 +9,7 @@
 // differs per instruction set, the loads, widening and stores:
 //   I                            vector of the lanes' integer coordinates
 //   whole(v, i)                  trunc(v) as doubles, and as integers into i
-//   float_fraction(p, i)         for the 32-bit floats p[l] in [0, 2^24): the
+//   float_fraction(p, i)         for the 32-bit floats p[l] in [0, 2^30): the
 //                                fraction p[l] - trunc(p[l]) as doubles, and
 //                                the truncation as integers into i
 //   floats_within(xs, ys, lo, x_end, y_end)
