@@ -1,5 +1,6 @@
 #include "sample/row_shuffle.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "simd/neon.hpp"
@@ -12,17 +13,29 @@ std::ptrdiff_t magnitude(std::ptrdiff_t v) { return v < 0 ? -v : v; }
 std::ptrdiff_t at_most_zero(std::ptrdiff_t v) { return v < 0 ? v : 0; }
 std::ptrdiff_t at_least_zero(std::ptrdiff_t v) { return v > 0 ? v : 0; }
 
-// One window: the 16 bytes at `in` rearranged by `mask` into the 16 at `out`.
+// `count` windows, the k-th the 16 bytes at in + k * in_step rearranged by
+// `mask` into the 16 at out + k * out_step. One function per run of windows,
+// so that the mask stays in a register and no call is made per window (a
+// call per window copied 6 MB of reversed RGB bytes at a fifth of the speed
+// of memcpy). Windows that follow one another may overlap in the output: each
+// writes its pixels' bytes after the one before it.
 #if defined(TESSARIN_SIMD_X86)
-TESSARIN_TARGET_AVX2 void shuffle_window(const char* in, const unsigned char* mask, char* out) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+TESSARIN_TARGET_AVX2 void shuffle_windows(const char* in, std::ptrdiff_t in_step, const unsigned char* mask,
+                                          char* out, std::ptrdiff_t out_step, std::ptrdiff_t count) {
     const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, m));
+    for (std::ptrdiff_t k = 0; k < count; ++k, in += in_step, out += out_step) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, m));
+    }
 }
 #elif defined(TESSARIN_SIMD_NEON)
-void shuffle_window(const char* in, const unsigned char* mask, char* out) {
-    const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(in));
-    vst1q_u8(reinterpret_cast<std::uint8_t*>(out), vqtbl1q_u8(v, vld1q_u8(mask)));
+void shuffle_windows(const char* in, std::ptrdiff_t in_step, const unsigned char* mask, char* out,
+                     std::ptrdiff_t out_step, std::ptrdiff_t count) {
+    const uint8x16_t m = vld1q_u8(mask);
+    for (std::ptrdiff_t k = 0; k < count; ++k, in += in_step, out += out_step) {
+        const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(in));
+        vst1q_u8(reinterpret_cast<std::uint8_t*>(out), vqtbl1q_u8(v, m));
+    }
 }
 #endif
 
@@ -70,17 +83,31 @@ void RowShuffle::copy(const char* row, std::size_t n, char* out) const {
                 std::memcpy(out + (x * c + k) * s, row + x * pixel_step_ + k * channel_step_,
                             static_cast<std::size_t>(s));
     };
-    std::ptrdiff_t x = 0;
-    for (; x + p <= static_cast<std::ptrdiff_t>(n); x += p) {
-        const std::ptrdiff_t window = x * pixel_step_ + first_;
-        if (window < low || window + 16 > high || x * pixel_bytes + 16 > out_end) {
-            one_by_one(x, x + p);
-            continue;
-        }
+    // A window is taken when it reads only the row's bytes and writes only
+    // its n pixels. Each of these bounds holds on an interval of x, so the
+    // windows taken are one run: the first one found, and as many after it
+    // as every bound allows.
+    const auto windows = static_cast<std::ptrdiff_t>(n) / p;
+    const std::ptrdiff_t in_step = p * pixel_step_, out_step = p * pixel_bytes;
+    auto window = [&](std::ptrdiff_t w) { return w * in_step + first_; };
+    auto taken = [&](std::ptrdiff_t w) {
+        return window(w) >= low && window(w) + 16 <= high && w * out_step + 16 <= out_end;
+    };
+    std::ptrdiff_t w = 0;
+    while (w < windows && !taken(w)) ++w;
+    one_by_one(0, w * p);
+    if (w < windows) {
+        // Windows after w: the output bound, and the input bound in the
+        // direction the windows move.
+        std::ptrdiff_t more = (out_end - 16 - w * out_step) / out_step;
+        const std::ptrdiff_t room = in_step > 0 ? high - 16 - window(w) : window(w) - low;
+        more = std::min({more, room / magnitude(in_step), windows - 1 - w});
 #if defined(TESSARIN_SIMD_X86) || defined(TESSARIN_SIMD_NEON)
-        shuffle_window(row + window, mask_, out + x * pixel_bytes);
+        shuffle_windows(row + window(w), in_step, mask_, out + w * out_step, out_step, more + 1);
 #endif
+        w += more + 1;
     }
+    const std::ptrdiff_t x = w * p;
     one_by_one(x, static_cast<std::ptrdiff_t>(n));
 }
 

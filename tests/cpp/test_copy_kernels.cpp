@@ -50,7 +50,7 @@ TEST(RowShuffle, CopiesRowsInAnyOrderOfOneRun) {
             for (const std::size_t channels : {1, 3, 4})
                 for (const int pixel_sign : {1, -1})
                     for (const int channel_sign : {1, -1})
-                        for (const std::size_t n : {1, 2, 5, 6, 16, 17, 101}) {
+                        for (const std::size_t n : {1, 2, 5, 6, 16, 17, 101, 1000}) {
                             const auto s = static_cast<std::ptrdiff_t>(bytes);
                             const auto c = static_cast<std::ptrdiff_t>(channels);
                             const std::ptrdiff_t sx = pixel_sign * c * s, sc = channel_sign * s;
