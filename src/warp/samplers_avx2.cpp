@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <type_traits>
 
 #include "simd/lanes.hpp"
 #include "warp/samplers.hpp"
@@ -38,22 +37,16 @@ inline __m256d byte_lanes(__m128i v, int b) {
     return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
 }
 
-// The four bytes of 32-bit group `g` of `v`, zero-extended to four lanes.
-inline __m256d group_lanes(__m128i v, int g) {
-    const char b = static_cast<char>(4 * g), z = -1;
-    const __m128i mask = _mm_setr_epi8(b, z, z, z, static_cast<char>(b + 1), z, z, z, static_cast<char>(b + 2), z,
-                                       z, z, static_cast<char>(b + 3), z, z, z);
-    return _mm256_cvtepi32_pd(_mm_shuffle_epi8(v, mask));
-}
-
 // Exact byte-to-double widening without a conversion instruction: the double
 // whose bytes are v, five zeros, 0x30 and 0x43 (low to high) is 2^52 + v, and
-// subtracting 2^52 leaves v exactly. Where conversions issue on one pipe only
-// (first-generation Zen), a 256-bit byte shuffle that builds those doubles
-// and a subtraction share the load among the pipes: runs of 6 bytes per lane
-// (RGB bilinear tap rows, single-channel Lanczos-3 tap rows) measured 3-6%
-// faster. Runs of 18 bytes and 16-bit samples gained nothing and keep the
-// conversions.
+// subtracting 2^52 leaves v exactly. A 256-bit byte shuffle that builds those
+// doubles and a subtraction share the load among more pipes than the
+// conversions: runs of 6 bytes per lane (RGB bilinear tap rows,
+// single-channel Lanczos-3 tap rows) measured 3-6% faster on a
+// first-generation Zen, where conversions issue on one pipe only, and runs of
+// 18 bytes (RGB Lanczos-3 tap rows, three windows of 6) 6% faster on a
+// fourth-generation Zen (1.5% slower on the first). 16-bit samples gained
+// nothing and keep the conversions.
 //
 // The source of the shuffle: lanes 0 and 1's 8 bytes in its low half, lanes 2
 // and 3's in its high half, and in bytes 14 and 15 of each half (the last two
@@ -78,56 +71,41 @@ inline __m256d magic_lanes(__m256i source, int b) {
 
 // Element e < E of the runs of E samples at at[0..3], as doubles, four lanes,
 // handed to sink(e, lanes) in the order of e: the lanes hold the e-th sample
-// of each lane's run. Every load stays inside its run except when E is 6:
-// that run is read with one 8- or 16-byte load.
+// of each lane's run. Every load stays inside its run except for byte runs,
+// read 6 at a time with 8-byte loads, and 16-bit runs of 6, read with one
+// 16-byte load.
 template <class T, int E, class Sink>
 inline void lanes_of(const T* const* at, Sink& sink) {
     static_assert(E == 6 || E == 18);
-    if constexpr (sizeof(T) == 1 && E == 6) {
-        const __m256i source = magic_source(at, 0);
-        for (int b = 0; b < 6; ++b) sink(b, magic_lanes(source, b));
+    if constexpr (sizeof(T) == 1) {
+        for (int o = 0; o < E; o += 6) {
+            const __m256i source = magic_source(at, o);
+            for (int b = 0; b < 6; ++b) sink(o + b, magic_lanes(source, b));
+        }
         return;
     }
-    constexpr int per_load = 16 / sizeof(T);  // elements of a 16-byte load
-    constexpr int whole = E == 6 ? 6 : E - E % per_load;  // elements from whole loads
-    __m128i v[4];
-TESSARIN_UNROLL(4)
-    for (int e = 0; e < whole; e += per_load) {
-        constexpr int used = whole < per_load ? whole : per_load;
-        for (int l = 0; l < 4; ++l) {
-            const T* p = at[l] + e;
-            v[l] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        }
-        if constexpr (sizeof(T) == 1) {
-            const __m128i ab_lo = _mm_unpacklo_epi8(v[0], v[1]), cd_lo = _mm_unpacklo_epi8(v[2], v[3]);
-            const __m128i ab_hi = _mm_unpackhi_epi8(v[0], v[1]), cd_hi = _mm_unpackhi_epi8(v[2], v[3]);
-            const __m128i q[4] = {_mm_unpacklo_epi16(ab_lo, cd_lo), _mm_unpackhi_epi16(ab_lo, cd_lo),
-                                  _mm_unpacklo_epi16(ab_hi, cd_hi), _mm_unpackhi_epi16(ab_hi, cd_hi)};
-TESSARIN_UNROLL(16)
-            for (int i = 0; i < used; ++i) sink(e + i, group_lanes(q[i / 4], i % 4));
-        } else {
-            const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
-            const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
-            const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
-                                  _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
+    // 16-bit runs: whole 16-byte loads of 8 samples transposed to lanes, and
+    // the last two samples of a run of 18 read exactly (4 bytes per lane).
+    constexpr int whole = E == 6 ? 6 : 16;  // elements from whole loads
+TESSARIN_UNROLL(2)
+    for (int e = 0; e < whole; e += 8) {
+        constexpr int used = whole < 8 ? whole : 8;
+        __m128i v[4];
+        for (int l = 0; l < 4; ++l) v[l] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[l] + e));
+        const __m128i ab_lo = _mm_unpacklo_epi16(v[0], v[1]), cd_lo = _mm_unpacklo_epi16(v[2], v[3]);
+        const __m128i ab_hi = _mm_unpackhi_epi16(v[0], v[1]), cd_hi = _mm_unpackhi_epi16(v[2], v[3]);
+        const __m128i q[4] = {_mm_unpacklo_epi32(ab_lo, cd_lo), _mm_unpackhi_epi32(ab_lo, cd_lo),
+                              _mm_unpacklo_epi32(ab_hi, cd_hi), _mm_unpackhi_epi32(ab_hi, cd_hi)};
 TESSARIN_UNROLL(8)
-            for (int i = 0; i < used; ++i)
-                sink(e + i, _mm256_cvtepi32_pd(
-                                _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2]))));
-        }
+        for (int i = 0; i < used; ++i)
+            sink(e + i, _mm256_cvtepi32_pd(
+                            _mm_cvtepu16_epi32(i % 2 == 0 ? q[i / 2] : _mm_unpackhi_epi64(q[i / 2], q[i / 2]))));
     }
     if constexpr (E == 18) {
-        // The last two elements, read exactly: 2 or 4 bytes per lane.
-        using Pair = std::conditional_t<sizeof(T) == 1, std::uint16_t, std::uint32_t>;
-        auto pair = [&](int l) { return static_cast<int>(load_word<Pair>(at[l] + 16)); };
+        auto pair = [&](int l) { return static_cast<int>(load_word<std::uint32_t>(at[l] + 16)); };
         const __m128i g = _mm_setr_epi32(pair(0), pair(1), pair(2), pair(3));
-        if constexpr (sizeof(T) == 1) {
-            sink(16, byte_lanes(g, 0));
-            sink(17, byte_lanes(g, 1));
-        } else {
-            sink(16, _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF))));
-            sink(17, _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16)));
-        }
+        sink(16, _mm256_cvtepi32_pd(_mm_and_si128(g, _mm_set1_epi32(0xFFFF))));
+        sink(17, _mm256_cvtepi32_pd(_mm_srli_epi32(g, 16)));
     }
 }
 
@@ -246,10 +224,11 @@ struct Lanes4 : simd::F64x4 {
     // register). Single-channel 16-bit taps are read exactly.
     template <class T, int N>
     static constexpr std::size_t over_read = N == 1 ? (sizeof(T) == 1 ? 2 : 0) : sizeof(T) == 1 ? 2 : 4;
-    // Single-channel Lanczos-3 rows are read with whole loads a little past
-    // their sixth tap.
-    template <int N>
-    static constexpr bool lanczos3_reads_past = N == 1;
+    // Lanczos-3 rows are read with whole loads a little past their sixth
+    // tap, except 16-bit RGB rows (two 16-byte loads and an exact 4-byte
+    // one).
+    template <class T, int N>
+    static constexpr bool lanczos3_reads_past = N == 1 || sizeof(T) == 1;
     // The store's conversion truncates every lane below 2^31 in magnitude
     // exactly and its packs saturate, which is max(v, 0), min(v, MAX) and the
     // truncation in one: a lane in (-1, 0) truncates to 0, one at or below -1

@@ -34,7 +34,7 @@
 //                                the clamping to it
 //   over_read<T, N>              bytes a bilinear tap-row load reads past the
 //                                row's two pixels (0 when loads are exact)
-//   lanczos3_reads_past<N>       whether a Lanczos-3 tap-row load reads past
+//   lanczos3_reads_past<T, N>    whether a Lanczos-3 tap-row load reads past
 //                                the row's sixth tap
 // A kernel whose loads read past a tap row never takes a group whose last tap
 // row is the image's last row, so every load stays inside the buffer.
@@ -290,7 +290,7 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
     constexpr int G = 2;
     const double lo = 2.0;
     const double x_end = static_cast<double>(width) - 3.0;
-    const double y_end = static_cast<double>(height) - (L::template lanczos3_reads_past<N> ? 4.0 : 3.0);
+    const double y_end = static_cast<double>(height) - (L::template lanczos3_reads_past<T, N> ? 4.0 : 3.0);
     const std::size_t stride = width * N;
     auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, lo, x_end, y_end); };
     auto one_by_one = [&](std::size_t begin, std::size_t end) {

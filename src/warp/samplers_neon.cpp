@@ -21,7 +21,7 @@ struct Lanes2 : simd::F64n2 {
 
     template <class T, int N>
     static constexpr std::size_t over_read = 0;
-    template <int N>
+    template <class T, int N>
     static constexpr bool lanczos3_reads_past = false;
     static constexpr bool saturating_store = false;
 
