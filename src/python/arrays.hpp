@@ -118,6 +118,49 @@ private:
     std::ptrdiff_t column_ = 0;
 };
 
+// The rows of a two- or three-dimensional array where they lie, when each
+// row's elements do (one after another, aligned) and rows lie a whole number
+// of elements apart without overlapping, in either order: crops of wider
+// images and flipped rows need no copy. Row y starts at data() +
+// y * row_step(). Other arrays are copied, as Elements does, and read with
+// the row-major step.
+template <class T>
+class Rows {
+public:
+    explicit Rows(PyArrayObject* a) {
+        const int nd = PyArray_NDIM(a);
+        const npy_intp* dims = PyArray_DIMS(a);
+        const npy_intp* strides = PyArray_STRIDES(a);
+        constexpr npy_intp item = sizeof(T);
+        // Elements along axes 1 .. nd-1 in order; a step along an axis of
+        // one element is never taken.
+        npy_intp row = 1;
+        bool in_order = true;
+        for (int i = nd - 1; i >= 1; --i) {
+            if (dims[i] != 1 && strides[i] != row * item) in_order = false;
+            row *= dims[i];
+        }
+        const npy_intp step = dims[0] == 1 ? row * item : strides[0];
+        const bool apart = step % item == 0 && (step < 0 ? -step : step) >= row * item;
+        if (PyArray_SIZE(a) != 0 && in_order && apart &&
+            reinterpret_cast<std::uintptr_t>(PyArray_DATA(a)) % item == 0) {
+            data_ = static_cast<const T*>(PyArray_DATA(a));
+            row_step_ = step / item;
+        } else {
+            copy_.emplace(a);
+            data_ = copy_->data();
+            row_step_ = row;
+        }
+    }
+    const T* data() const { return data_; }
+    std::ptrdiff_t row_step() const { return row_step_; }
+
+private:
+    std::optional<Elements<T>> copy_;
+    const T* data_ = nullptr;
+    std::ptrdiff_t row_step_ = 0;
+};
+
 // A new writeable C-contiguous array of `typenum` and shape `dims` that takes
 // ownership of `data` (storage from sample::allocate_pages, as sample::Buffer
 // holds it, freed with sample::free_pages through an owner object set as the

@@ -117,11 +117,13 @@ PyObject* warp_typed(PyArrayObject* src, const std::array<double, 9>& inverse, d
     const std::size_t ow = sized ? static_cast<std::size_t>(out_w) : width;
     const std::size_t oh = sized ? static_cast<std::size_t>(out_h) : height;
     if (!output_fits(ow, oh, 3, sizeof(T))) return nullptr;
-    Elements<T> pixels(src);
+    // Rows that lie in order (contiguous, cropped or flipped images) are read
+    // where they lie; other layouts are copied first.
+    const Rows<T> pixels(src);
     sample::Result<sample::Buffer<T>> result;
     detached([&] {
-        result = warp::warp_rgb<T>(std::span<const T>(pixels.data(), pixels.size()), width, height, ow, oh, inverse,
-                                   scale, off_x, off_y, filter);
+        result = warp::warp_rgb<T>(warp::ImageView<T>{pixels.data(), pixels.row_step()}, width, height, ow, oh,
+                                   inverse, scale, off_x, off_y, filter);
     });
     const npy_intp dims[3] = {static_cast<npy_intp>(oh), static_cast<npy_intp>(ow), 3};
     return into_array(result, 3, dims, "the buffer length comes from the array's own shape");
@@ -158,7 +160,7 @@ PyObject* remap_typed(PyArrayObject* src, PyArrayObject* map_x, PyArrayObject* m
     const auto oh = static_cast<std::size_t>(PyArray_DIM(map_x, 0));
     const auto ow = static_cast<std::size_t>(PyArray_DIM(map_x, 1));
     if (!output_fits(ow, oh, Channels, sizeof(T))) return nullptr;
-    Elements<T> pixels(src);
+    const Rows<T> pixels(src);
     // The maps are read where they lie in any layout of whole, aligned
     // elements: the row loop widens every entry into its run's positions
     // anyway, so a copy would only add a pass over memory (flipped maps cost
@@ -167,7 +169,7 @@ PyObject* remap_typed(PyArrayObject* src, PyArrayObject* map_x, PyArrayObject* m
     Grid<float> ys(map_y);
     sample::Result<sample::Buffer<T>> result;
     detached([&] {
-        result = warp::remap<T, Channels>(std::span<const T>(pixels.data(), pixels.size()), width, height,
+        result = warp::remap<T, Channels>(warp::ImageView<T>{pixels.data(), pixels.row_step()}, width, height,
                                           warp::MapView{xs.base(), xs.row_step(), xs.column_step()},
                                           warp::MapView{ys.base(), ys.row_step(), ys.column_step()}, ow, oh,
                                           filter);

@@ -129,7 +129,7 @@ template <class T, int N, Filter F>
 inline void sample_entries(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
                            double* sy, T* out) {
     if constexpr (F == Filter::Bilinear) {
-        sample_bilinear_run<T, N>(src.variant, src.data, src.width, src.height, mx, my, n, out);
+        sample_bilinear_run<T, N>(src.variant, src.data, src.width, src.height, src.row_step, mx, my, n, out);
     } else {
         widen_run(src, mx, my, n, sx, sy);
         detail::sample_run<T, N, F>(src, sx, sy, n, out);
@@ -209,11 +209,9 @@ void remap_portion(const detail::Source<T>& src, const Maps& maps, T* out, std::
 }  // namespace
 
 template <class T, int Channels>
-sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
-                                        MapView map_x, MapView map_y, std::size_t out_width, std::size_t out_height,
+sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std::size_t height, MapView map_x,
+                                        MapView map_y, std::size_t out_width, std::size_t out_height,
                                         Filter filter) {
-    const std::size_t expected = detail::saturating_count(width, height, Channels);
-    if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
     const std::size_t count = detail::output_count(out_width, out_height, Channels);
     const auto table = detail::table_for(filter);
     // Rows are cleared by the row loop just before they are sampled, as in
@@ -221,7 +219,7 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
     auto out = sample::Buffer<T>::unfilled(count);
     if (count == 0) return out;  // no rows, or rows of no pixels
 
-    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
+    const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     const Maps maps{map_x, map_y, out_width};
     T* data = out.data();
     pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
@@ -231,6 +229,17 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
             remap_portion<T, Channels, Filter::Bilinear>(source, maps, data, begin, end);
     });
     return out;
+}
+
+template <class T, int Channels>
+sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
+                                        MapView map_x, MapView map_y, std::size_t out_width, std::size_t out_height,
+                                        Filter filter) {
+    const std::size_t expected = detail::saturating_count(width, height, Channels);
+    if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
+    // The length check bounds the row step: width * Channels < 2^63.
+    const ImageView<T> view{src.data(), static_cast<std::ptrdiff_t>(width * Channels)};
+    return remap<T, Channels>(view, width, height, map_x, map_y, out_width, out_height, filter);
 }
 
 template <class T, int Channels>
@@ -253,7 +262,9 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
                                                            std::span<const float>, std::span<const float>, \
                                                            std::size_t, std::size_t, Filter);            \
     template sample::Result<sample::Buffer<T>> remap<T, N>(std::span<const T>, std::size_t, std::size_t, \
-                                                           MapView, MapView, std::size_t, std::size_t, Filter);
+                                                           MapView, MapView, std::size_t, std::size_t, Filter); \
+    template sample::Result<sample::Buffer<T>> remap<T, N>(ImageView<T>, std::size_t, std::size_t, MapView,    \
+                                                           MapView, std::size_t, std::size_t, Filter);
 TESSARIN_REMAP_INSTANCE(std::uint8_t, 1)
 TESSARIN_REMAP_INSTANCE(std::uint8_t, 3)
 TESSARIN_REMAP_INSTANCE(std::uint16_t, 1)

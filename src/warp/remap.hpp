@@ -7,6 +7,7 @@
 #include "sample/buffer.hpp"
 #include "sample/size_mismatch.hpp"
 #include "warp/filter.hpp"
+#include "warp/image_view.hpp"
 
 namespace tessarin::warp {
 
@@ -41,6 +42,14 @@ struct MapView {
 template <class T, int Channels>
 sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t width, std::size_t height,
                                         MapView map_x, MapView map_y, std::size_t out_width, std::size_t out_height,
+                                        Filter filter);
+
+// The same over a source image read where it lies, with the same result bits
+// as over its pixels copied row after row. Throws as above; returns no
+// SizeMismatch.
+template <class T, int Channels>
+sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std::size_t height, MapView map_x,
+                                        MapView map_y, std::size_t out_width, std::size_t out_height,
                                         Filter filter);
 
 }  // namespace tessarin::warp

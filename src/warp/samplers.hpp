@@ -68,6 +68,11 @@ inline std::size_t clamp_tap(std::int64_t i, std::size_t size) {
     return static_cast<std::size_t>(i < 0 ? 0 : (i > last ? last : i));
 }
 
+// The offset of row `row`, in elements, for rows row_step elements apart.
+inline std::ptrdiff_t row_offset(std::size_t row, std::ptrdiff_t row_step) {
+    return static_cast<std::ptrdiff_t>(row) * row_step;
+}
+
 // Exact widening of a sample; 8-bit samples go through a table, which costs
 // one load instead of an integer-to-double conversion.
 inline constexpr auto byte_values = [] {
@@ -98,10 +103,13 @@ inline std::size_t table_row(double fraction) {
 }  // namespace detail
 
 // Bilinear sample at (x, y) into the N samples at `out`; writes nothing when
-// the position lies outside the image. A NaN coordinate writes zeros.
+// the position lies outside the image. A NaN coordinate writes zeros. Pixel
+// (x, y) of the image is src + y * row_step + x * N (every sampler takes its
+// image so; row_step, in elements, is width * N for a contiguous image and
+// may be negative or larger, for flipped rows or rows of a wider image).
 template <class T, int N>
-inline void sample_bilinear(const T* src, std::size_t width, std::size_t height, double x, double y,
-                            T* out) {
+inline void sample_bilinear(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, double x,
+                            double y, T* out) {
     static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
     if (!detail::accepted(width, height, x, y)) return;
     if (x != x || y != y) {  // every weight is NaN, and a NaN sum stores 0
@@ -114,8 +122,8 @@ inline void sample_bilinear(const T* src, std::size_t width, std::size_t height,
     // an axis land on the edge pixel.
     const std::size_t x0 = detail::clamp_tap(ix, width) * N;
     const std::size_t x1 = detail::clamp_tap(ix + 1, width) * N;
-    const T* row0 = src + detail::clamp_tap(iy, height) * width * N;
-    const T* row1 = src + detail::clamp_tap(iy + 1, height) * width * N;
+    const T* row0 = src + detail::row_offset(detail::clamp_tap(iy, height), row_step);
+    const T* row1 = src + detail::row_offset(detail::clamp_tap(iy + 1, height), row_step);
     const double fx = x - static_cast<double>(ix);
     const double fy = y - static_cast<double>(iy);
     const double w00 = (1.0 - fx) * (1.0 - fy);
@@ -229,8 +237,8 @@ inline void tap_row_weights(const Lanczos3Row& wx, double wy, __m128d* out) {
 // agree bit for bit. `ForceClamped` sends interior positions through the
 // clamped taps too, so that the two can be compared.
 template <class T, int N, bool ForceClamped = false>
-inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                           double x, double y, double* terms) {
+inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                           const Lanczos3Table& table, double x, double y, double* terms) {
     if (!accepted(width, height, x, y)) return false;
     // A NaN coordinate has floor index 0 and table row 0: coordinate 0's.
     if (x != x) x = 0.0;
@@ -242,9 +250,9 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     // ix - 2 >= 0 and ix + 3 <= width - 1, likewise for y: no tap is clamped.
     const bool interior = ix >= 2 && iy >= 2 && static_cast<std::uint64_t>(ix) + 4 <= width &&
                           static_cast<std::uint64_t>(iy) + 4 <= height;
-    const std::size_t stride = width * N;
+    const std::ptrdiff_t stride = row_step;
     if (interior && !ForceClamped) {
-        const T* row = src + (static_cast<std::size_t>(iy) - 2) * stride + (static_cast<std::size_t>(ix) - 2) * N;
+        const T* row = src + row_offset(static_cast<std::size_t>(iy) - 2, stride) + (static_cast<std::size_t>(ix) - 2) * N;
 #if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
         for (int j = 0; j < 6; ++j, row += stride) {
             __m128d samples[3 * N];
@@ -266,7 +274,7 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     std::size_t cols[6];
     for (int k = 0; k < 6; ++k) cols[k] = clamp_tap(ix + k - 2, width) * N;
     for (int j = 0; j < 6; ++j) {
-        const T* row = src + clamp_tap(iy + j - 2, height) * stride;
+        const T* row = src + row_offset(clamp_tap(iy + j - 2, height), stride);
         for (int k = 0; k < 6; ++k) {
             const double weight = wx[k] * wy[j];
             for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[cols[k] + c]) * weight;
@@ -323,18 +331,18 @@ inline void lanczos3_store(const double (*terms)[36 * N], T* const* out) {
 // coordinate samples like the coordinate 0. Edge pixels are replicated for
 // taps beyond the border; the weights are not renormalised.
 template <class T, int N, bool ForceClamped = false>
-inline void sample_lanczos3(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                            double x, double y, T* out) {
+inline void sample_lanczos3(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                            const Lanczos3Table& table, double x, double y, T* out) {
     static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
     double terms[1][36 * N];
-    if (detail::lanczos3_terms<T, N, ForceClamped>(src, width, height, table, x, y, terms[0]))
+    if (detail::lanczos3_terms<T, N, ForceClamped>(src, width, height, row_step, table, x, y, terms[0]))
         detail::lanczos3_store<T, N, 1>(terms, &out);
 }
 
 // sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count, with the
 // sums of several pixels interleaved. Same results, pixel for pixel.
 template <class T, int N>
-inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::size_t height,
+inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
                                         const Lanczos3Table& table, const double* xs, const double* ys,
                                         std::size_t count, T* out) {
     constexpr int P = N == 1 ? 6 : 3;
@@ -342,7 +350,7 @@ inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::si
     T* dest[P];
     int n = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!detail::lanczos3_terms<T, N>(src, width, height, table, xs[i], ys[i], terms[n])) continue;
+        if (!detail::lanczos3_terms<T, N>(src, width, height, row_step, table, xs[i], ys[i], terms[n])) continue;
         dest[n] = out + i * N;
         if (++n == P) {
             detail::lanczos3_store<T, N, P>(terms, dest);

@@ -120,11 +120,11 @@ struct KeepLanes {
 // row r (0: y0, 1: y0 + 1). `at[l]` points at lane l's tap (x0, y0); no tap
 // is clamped here.
 template <class T, int N>
-inline void bilinear_taps4(const T* const* at, std::size_t stride, __m256d (*p)[2 * N]) {
+inline void bilinear_taps4(const T* const* at, std::ptrdiff_t stride, __m256d (*p)[2 * N]) {
     if constexpr (N == 1 && sizeof(T) == 1) {
         // Lane l's taps x0, x1 of either row in the low bytes of a 32-bit
         // group, one vector per row.
-        auto row = [&](std::size_t o) {
+        auto row = [&](std::ptrdiff_t o) {
             auto word = [&](int l) { return static_cast<int>(load_word<std::uint32_t>(at[l] + o)); };
             return _mm_setr_epi32(word(0), word(1), word(2), word(3));
         };
@@ -152,7 +152,7 @@ inline void bilinear_taps4(const T* const* at, std::size_t stride, __m256d (*p)[
     } else {
         // Each lane's tap row is x0's then x1's samples, 6 in all.
         for (int r = 0; r < 2; ++r) {
-            const std::size_t o = r * stride;
+            const std::ptrdiff_t o = r * stride;
             const T* row[4] = {at[0] + o, at[1] + o, at[2] + o, at[3] + o};
             KeepLanes keep{p[r]};
             lanes_of<T, 6>(row, keep);
@@ -255,10 +255,11 @@ struct Lanes4 : simd::F64x4 {
         return _mm256_cvtps_pd(_mm_sub_ps(x, _mm_round_ps(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
     }
 
-    static bool floats_within(const float* xs, const float* ys, float lo, float x_end, float y_end) {
-        const __m128 x = _mm_loadu_ps(xs), y = _mm_loadu_ps(ys), l = _mm_set1_ps(lo);
-        const __m128 m = _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(x, l), _mm_cmplt_ps(x, _mm_set1_ps(x_end))),
-                                    _mm_and_ps(_mm_cmpge_ps(y, l), _mm_cmplt_ps(y, _mm_set1_ps(y_end))));
+    static bool floats_within(const float* xs, const float* ys, float x_lo, float y_lo, float x_end, float y_end) {
+        const __m128 x = _mm_loadu_ps(xs), y = _mm_loadu_ps(ys);
+        const __m128 m =
+            _mm_and_ps(_mm_and_ps(_mm_cmpge_ps(x, _mm_set1_ps(x_lo)), _mm_cmplt_ps(x, _mm_set1_ps(x_end))),
+                       _mm_and_ps(_mm_cmpge_ps(y, _mm_set1_ps(y_lo)), _mm_cmplt_ps(y, _mm_set1_ps(y_end))));
         return _mm_movemask_ps(m) == 0xF;
     }
 
@@ -277,7 +278,7 @@ struct Lanes4 : simd::F64x4 {
     static void rows(const double* const* row, D* w) { weights4(row, w); }
 
     template <class T, int N>
-    static void bilinear_taps(const T* const* at, std::size_t stride, D (*p)[2 * N]) {
+    static void bilinear_taps(const T* const* at, std::ptrdiff_t stride, D (*p)[2 * N]) {
         bilinear_taps4<T, N>(at, stride, p);
     }
 

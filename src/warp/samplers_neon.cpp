@@ -37,10 +37,11 @@ struct Lanes2 : simd::F64n2 {
         return vsubq_f64(x, whole(x, i));
     }
 
-    static bool floats_within(const float* xs, const float* ys, float lo, float x_end, float y_end) {
-        const D x = vcvt_f64_f32(vld1_f32(xs)), y = vcvt_f64_f32(vld1_f32(ys)), l = vdupq_n_f64(lo);
-        const uint64x2_t m = vandq_u64(vandq_u64(vcgeq_f64(x, l), vcltq_f64(x, vdupq_n_f64(x_end))),
-                                       vandq_u64(vcgeq_f64(y, l), vcltq_f64(y, vdupq_n_f64(y_end))));
+    static bool floats_within(const float* xs, const float* ys, float x_lo, float y_lo, float x_end, float y_end) {
+        const D x = vcvt_f64_f32(vld1_f32(xs)), y = vcvt_f64_f32(vld1_f32(ys));
+        const uint64x2_t m =
+            vandq_u64(vandq_u64(vcgeq_f64(x, vdupq_n_f64(x_lo)), vcltq_f64(x, vdupq_n_f64(x_end))),
+                      vandq_u64(vcgeq_f64(y, vdupq_n_f64(y_lo)), vcltq_f64(y, vdupq_n_f64(y_end))));
         return (vgetq_lane_u64(m, 0) & vgetq_lane_u64(m, 1)) != 0;
     }
 
@@ -68,7 +69,7 @@ struct Lanes2 : simd::F64n2 {
     }
 
     template <class T, int N>
-    static void bilinear_taps(const T* const* at, std::size_t stride, D (*p)[2 * N]) {
+    static void bilinear_taps(const T* const* at, std::ptrdiff_t stride, D (*p)[2 * N]) {
         for (int r = 0; r < 2; ++r) {
             const T* row[2] = {at[0] + r * stride, at[1] + r * stride};
             for (int e = 0; e < 2 * N; ++e) p[r][e] = pair(row, static_cast<std::size_t>(e));

@@ -19,19 +19,19 @@ namespace detail {
 // The vector variants' runs, for the four instances (T, N) of the samplers.
 #if defined(TESSARIN_SIMD_X86)
 template <class T, int N, class P>
-void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,
-                       std::size_t count, T* out);
+void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, const P* xs,
+                       const P* ys, std::size_t count, T* out);
 template <class T, int N>
-void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                       const double* xs, const double* ys, std::size_t count, T* out);
+void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                       const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count, T* out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
 template <class T, int N, class P>
-void bilinear_run_neon(const T* src, std::size_t width, std::size_t height, const P* xs, const P* ys,
-                       std::size_t count, T* out);
+void bilinear_run_neon(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, const P* xs,
+                       const P* ys, std::size_t count, T* out);
 template <class T, int N>
-void lanczos3_run_neon(const T* src, std::size_t width, std::size_t height, const Lanczos3Table& table,
-                       const double* xs, const double* ys, std::size_t count, T* out);
+void lanczos3_run_neon(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                       const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count, T* out);
 #endif
 
 }  // namespace detail
@@ -41,15 +41,15 @@ void lanczos3_run_neon(const T* src, std::size_t width, std::size_t height, cons
 // at the start of their call).
 template <class T, int N>
 inline void sample_lanczos3_run(simd::Variant v, const T* src, std::size_t width, std::size_t height,
-                                const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
-                                T* out) {
+                                std::ptrdiff_t row_step, const Lanczos3Table& table, const double* xs,
+                                const double* ys, std::size_t count, T* out) {
 #if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2) return detail::lanczos3_run_avx2<T, N>(src, width, height, table, xs, ys, count, out);
+    if (v == simd::Variant::Avx2) return detail::lanczos3_run_avx2<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon) return detail::lanczos3_run_neon<T, N>(src, width, height, table, xs, ys, count, out);
+    if (v == simd::Variant::Neon) return detail::lanczos3_run_neon<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 #endif
-    sample_lanczos3_interleaved<T, N>(src, width, height, table, xs, ys, count, out);
+    sample_lanczos3_interleaved<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 }
 
 // sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count, in
@@ -57,16 +57,16 @@ inline void sample_lanczos3_run(simd::Variant v, const T* src, std::size_t width
 // their exact value as doubles).
 template <class T, int N, class P>
 inline void sample_bilinear_run(simd::Variant v, const T* src, std::size_t width, std::size_t height,
-                                const P* xs, const P* ys, std::size_t count, T* out) {
+                                std::ptrdiff_t row_step, const P* xs, const P* ys, std::size_t count, T* out) {
     static_assert(std::is_same_v<P, double> || std::is_same_v<P, float>);
 #if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2) return detail::bilinear_run_avx2<T, N, P>(src, width, height, xs, ys, count, out);
+    if (v == simd::Variant::Avx2) return detail::bilinear_run_avx2<T, N, P>(src, width, height, row_step, xs, ys, count, out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon) return detail::bilinear_run_neon<T, N, P>(src, width, height, xs, ys, count, out);
+    if (v == simd::Variant::Neon) return detail::bilinear_run_neon<T, N, P>(src, width, height, row_step, xs, ys, count, out);
 #endif
     for (std::size_t i = 0; i < count; ++i)
-        sample_bilinear<T, N>(src, width, height, static_cast<double>(xs[i]), static_cast<double>(ys[i]), out + i * N);
+        sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]), static_cast<double>(ys[i]), out + i * N);
 }
 
 }  // namespace tessarin::warp

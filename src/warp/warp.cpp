@@ -111,6 +111,16 @@ sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t w
                                            double off_y, Filter filter) {
     const std::size_t expected = detail::saturating_count(width, height, 3);
     if (src.size() != expected) return sample::SizeMismatch{expected, src.size()};
+    // The length check bounds the row step: width * 3 < 2^63.
+    const ImageView<T> view{src.data(), static_cast<std::ptrdiff_t>(width * 3)};
+    return warp_rgb<T>(view, width, height, out_width, out_height, inverse, scale, off_x, off_y, filter);
+}
+
+template <class T>
+sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, std::size_t height,
+                                           std::size_t out_width, std::size_t out_height,
+                                           const std::array<double, 9>& inverse, double scale, double off_x,
+                                           double off_y, Filter filter) {
     const std::size_t count = detail::output_count(out_width, out_height, 3);
     const auto table = detail::table_for(filter);
     // Every row is cleared by the row loop just before it is sampled (pixels
@@ -123,7 +133,7 @@ sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t w
 
     const Columns cols(out_width, inverse, scale, off_x);
     const Plane plane{inverse, scale, off_y, cols};
-    const detail::Source<T> source{src.data(), width, height, table ? &*table : nullptr};
+    const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     T* data = out.data();
     pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
         if (filter == Filter::Lanczos3)
@@ -134,11 +144,15 @@ sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t w
     return out;
 }
 
-template sample::Result<sample::Buffer<std::uint8_t>> warp_rgb<std::uint8_t>(
-    std::span<const std::uint8_t>, std::size_t, std::size_t, std::size_t, std::size_t,
-    const std::array<double, 9>&, double, double, double, Filter);
-template sample::Result<sample::Buffer<std::uint16_t>> warp_rgb<std::uint16_t>(
-    std::span<const std::uint16_t>, std::size_t, std::size_t, std::size_t, std::size_t,
-    const std::array<double, 9>&, double, double, double, Filter);
+#define TESSARIN_WARP_INSTANCE(T)                                                                            \
+    template sample::Result<sample::Buffer<T>> warp_rgb<T>(std::span<const T>, std::size_t, std::size_t,       \
+                                                           std::size_t, std::size_t, const std::array<double, 9>&, \
+                                                           double, double, double, Filter);                    \
+    template sample::Result<sample::Buffer<T>> warp_rgb<T>(ImageView<T>, std::size_t, std::size_t, std::size_t, \
+                                                           std::size_t, const std::array<double, 9>&, double,   \
+                                                           double, double, Filter);
+TESSARIN_WARP_INSTANCE(std::uint8_t)
+TESSARIN_WARP_INSTANCE(std::uint16_t)
+#undef TESSARIN_WARP_INSTANCE
 
 }  // namespace tessarin::warp

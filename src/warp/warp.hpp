@@ -8,6 +8,7 @@
 #include "sample/buffer.hpp"
 #include "sample/size_mismatch.hpp"
 #include "warp/filter.hpp"
+#include "warp/image_view.hpp"
 
 namespace tessarin::warp {
 
@@ -22,6 +23,15 @@ namespace tessarin::warp {
 // allocated.
 template <class T>
 sample::Result<sample::Buffer<T>> warp_rgb(std::span<const T> src, std::size_t width, std::size_t height,
+                                           std::size_t out_width, std::size_t out_height,
+                                           const std::array<double, 9>& inverse, double scale, double off_x,
+                                           double off_y, Filter filter);
+
+// The same over a source image read where it lies, with the same result bits
+// as over its pixels copied row after row. Throws as above; returns no
+// SizeMismatch.
+template <class T>
+sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, std::size_t height,
                                            std::size_t out_width, std::size_t out_height,
                                            const std::array<double, 9>& inverse, double scale, double off_x,
                                            double off_y, Filter filter);

@@ -164,9 +164,9 @@ std::array<T, N> sample(Kind kind, const T* src, std::size_t w, std::size_t h, d
     std::array<T, N> out;
     out.fill(fill);
     switch (kind) {
-    case Kind::Bilinear: sample_bilinear<T, N>(src, w, h, x, y, out.data()); break;
-    case Kind::Lanczos3: sample_lanczos3<T, N>(src, w, h, table(), x, y, out.data()); break;
-    case Kind::Lanczos3Clamped: sample_lanczos3<T, N, true>(src, w, h, table(), x, y, out.data()); break;
+    case Kind::Bilinear: sample_bilinear<T, N>(src, w, h, std::ptrdiff_t(w * N), x, y, out.data()); break;
+    case Kind::Lanczos3: sample_lanczos3<T, N>(src, w, h, std::ptrdiff_t(w * N), table(), x, y, out.data()); break;
+    case Kind::Lanczos3Clamped: sample_lanczos3<T, N, true>(src, w, h, std::ptrdiff_t(w * N), table(), x, y, out.data()); break;
     }
     return out;
 }
@@ -402,9 +402,9 @@ void runs_match_the_per_pixel_samplers(simd::Variant variant) {
                     std::copy(v.begin(), v.end(), expected.begin() + i * N);
                 }
                 if (kind == Kind::Bilinear)
-                    sample_bilinear_run<T, N>(variant, img.data(), w, h, &xs[start], &ys[start], count, got.data());
+                    sample_bilinear_run<T, N>(variant, img.data(), w, h, std::ptrdiff_t(w * N), &xs[start], &ys[start], count, got.data());
                 else if constexpr (sizeof(P) == sizeof(double))
-                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), &xs[start], &ys[start], count, got.data());
+                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, std::ptrdiff_t(w * N), table(), &xs[start], &ys[start], count, got.data());
                 for (std::size_t i = 0; i < count * N; ++i)
                     ASSERT_EQ(got[i], expected[i]) << w << "x" << h << " pixel " << i / N << " at " << xs[start + i / N]
                                                    << "," << ys[start + i / N];
@@ -456,9 +456,9 @@ void runs_agree_at_the_kernel_bounds(simd::Variant variant) {
                     std::copy(v.begin(), v.end(), expected.begin() + i * N);
                 }
                 if (kind == Kind::Bilinear)
-                    sample_bilinear_run<T, N>(variant, img.data(), w, h, xs.data(), ys.data(), xs.size(), got.data());
+                    sample_bilinear_run<T, N>(variant, img.data(), w, h, std::ptrdiff_t(w * N), xs.data(), ys.data(), xs.size(), got.data());
                 else if constexpr (sizeof(P) == sizeof(double))
-                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, table(), xs.data(), ys.data(), xs.size(), got.data());
+                    sample_lanczos3_run<T, N>(variant, img.data(), w, h, std::ptrdiff_t(w * N), table(), xs.data(), ys.data(), xs.size(), got.data());
                 ASSERT_EQ(got, expected) << "lane " << lane << " at " << xs[lane] << "," << ys[lane];
             }
 }

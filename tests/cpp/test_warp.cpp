@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "image_fixtures.hpp"
 #include "pool/testing.hpp"
 #include "sample/pages.hpp"
+#include "simd/dispatch.hpp"
 #include "warp/remap.hpp"
 #include "warp/samplers.hpp"
 #include "warp/warp.hpp"
@@ -62,9 +64,9 @@ std::vector<T> reference_warp(const std::vector<T>& src, std::size_t w, std::siz
             const double sy = (m[3] * X + (m[4] * Y + m[5])) / wh;
             T* px = &out[(y * ow + x) * 3];
             if (filter == Filter::Lanczos3)
-                sample_lanczos3<T, 3>(src.data(), w, h, table, sx, sy, px);
+                sample_lanczos3<T, 3>(src.data(), w, h, std::ptrdiff_t(w * 3), table, sx, sy, px);
             else
-                sample_bilinear<T, 3>(src.data(), w, h, sx, sy, px);
+                sample_bilinear<T, 3>(src.data(), w, h, std::ptrdiff_t(w * 3), sx, sy, px);
         }
     return out;
 }
@@ -364,9 +366,9 @@ TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
             std::vector<T> expected(ow * oh * N);
             for (std::size_t i = 0; i < mx.size(); ++i) {
                 if (f == Filter::Lanczos3)
-                    sample_lanczos3<T, N>(img.data(), w, h, table, mx[i], my[i], &expected[i * N]);
+                    sample_lanczos3<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), table, mx[i], my[i], &expected[i * N]);
                 else
-                    sample_bilinear<T, N>(img.data(), w, h, mx[i], my[i], &expected[i * N]);
+                    sample_bilinear<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), mx[i], my[i], &expected[i * N]);
             }
             EXPECT_EQ(contents(remap<T, N>(img, w, h, mx, my, ow, oh, f)), expected) << w;
         }
@@ -432,6 +434,43 @@ TYPED_TEST(Remap, MapViewsInAnyLayoutEqualRowMajorMaps) {
                   contents(remap<T, N>(img, w, h, bx, by, ow, oh, f)));
     }
     pool::set_workers(0);
+}
+
+// A source read where it lies gives the bits of its contiguous copy, in every
+// variant: rows stored bottom up, and rows of a crop of wider rows. Each
+// buffer ends at the image's last byte in memory (row 0 when bottom up), so
+// the sanitiser builds catch a load past it.
+TYPED_TEST(Remap, ImageViewsEqualContiguousImages) {
+    using T = typename TestFixture::T;
+    constexpr int N = TestFixture::N;
+    const std::size_t w = 41, h = 23, ow = 67, oh = 45, row = w * N, pad = 5 * N;
+    const auto img = random_samples<T>(w * h * N, 8);
+    const auto [mx, my] = random_maps(ow, oh, w, h, 14);
+    const std::array<double, 9> m = {0.9, 0.12, -2.0, -0.07, 1.1, -1.5, 0.002, -0.001, 1.0};
+    std::vector<T> bottom_up(w * h * N), wide((h - 1) * (row + pad) + pad + row);
+    for (std::size_t y = 0; y < h; ++y) {
+        std::copy_n(img.begin() + y * row, row, bottom_up.begin() + (h - 1 - y) * row);
+        std::copy_n(img.begin() + y * row, row, wide.begin() + y * (row + pad) + pad);
+    }
+    const std::pair<const char*, ImageView<T>> views[] = {
+        {"bottom up", {bottom_up.data() + (h - 1) * row, -std::ptrdiff_t(row)}},
+        {"crop", {wide.data() + pad, std::ptrdiff_t(row + pad)}},
+    };
+    for (const auto v : simd::supported()) {
+        const simd::Forced forced(v);
+        for (Filter f : both_filters) {
+            const auto expected = contents(remap<T, N>(img, w, h, mx, my, ow, oh, f));
+            const MapView vx{mx.data(), std::ptrdiff_t(ow), 1}, vy{my.data(), std::ptrdiff_t(ow), 1};
+            for (const auto& [name, view] : views) {
+                EXPECT_EQ(contents(remap<T, N>(view, w, h, vx, vy, ow, oh, f)), expected) << name << " "
+                                                                                         << simd::name(v);
+                if constexpr (N == 3)
+                    EXPECT_EQ(contents(warp_rgb<T>(view, w, h, ow, oh, m, 1.4, -3, -2, f)),
+                              contents(warp_rgb<T>(img, w, h, ow, oh, m, 1.4, -3, -2, f)))
+                        << name << " " << simd::name(v);
+            }
+        }
+    }
 }
 
 // The drivers clear each output row just before sampling it, so pixels that

@@ -64,9 +64,9 @@ void samplers(fuzz::Input& in) {
         const double x = in.real(-4.0, static_cast<double>(w) + 4.0);
         const double y = in.real(-4.0, static_cast<double>(h) + 4.0);
         T a[N] = {}, b[N] = {}, c[N] = {};
-        warp::sample_bilinear<T, N>(src.data(), w, h, x, y, a);
-        warp::sample_lanczos3<T, N>(src.data(), w, h, table, x, y, b);
-        warp::sample_lanczos3<T, N, true>(src.data(), w, h, table, x, y, c);
+        warp::sample_bilinear<T, N>(src.data(), w, h, std::ptrdiff_t(w * N), x, y, a);
+        warp::sample_lanczos3<T, N>(src.data(), w, h, std::ptrdiff_t(w * N), table, x, y, b);
+        warp::sample_lanczos3<T, N, true>(src.data(), w, h, std::ptrdiff_t(w * N), table, x, y, c);
         if (std::memcmp(b, c, sizeof b) != 0) std::abort();
     }
 }

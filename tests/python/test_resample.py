@@ -284,6 +284,8 @@ def packed_field(a):
 
 LAYOUTS = {
     "rows reversed": lambda a: a[::-1],
+    "crop": lambda a: np.concatenate([a[:, -2:], a, a[:, :3]], axis=1)[:, 2:-3],
+    "crop, rows reversed": lambda a: np.concatenate([a[::-1], a[::-1, :3]], axis=1)[::-1, :-3],
     "columns reversed": lambda a: a[:, ::-1],
     "transposed": lambda a: np.ascontiguousarray(np.swapaxes(a, 0, 1)).swapaxes(0, 1),
     "fortran": np.asfortranarray,
