@@ -464,10 +464,11 @@ TYPED_TEST(Remap, ImageViewsEqualContiguousImages) {
             for (const auto& [name, view] : views) {
                 EXPECT_EQ(contents(remap<T, N>(view, w, h, vx, vy, ow, oh, f)), expected) << name << " "
                                                                                          << simd::name(v);
-                if constexpr (N == 3)
+                if constexpr (N == 3) {
                     EXPECT_EQ(contents(warp_rgb<T>(view, w, h, ow, oh, m, 1.4, -3, -2, f)),
                               contents(warp_rgb<T>(img, w, h, ow, oh, m, 1.4, -3, -2, f)))
                         << name << " " << simd::name(v);
+                }
             }
         }
     }
