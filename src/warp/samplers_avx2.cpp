@@ -44,7 +44,7 @@ inline __m256d byte_lanes(__m128i v, int b) {
 // conversions: runs of 6 bytes per lane (RGB bilinear tap rows,
 // single-channel Lanczos-3 tap rows) measured 3-6% faster on a
 // first-generation Zen, where conversions issue on one pipe only, and runs of
-// 18 bytes (RGB Lanczos-3 tap rows, three windows of 6) 6% faster on a
+// 18 bytes (RGB Lanczos-3 tap rows, three windows of 6) 5% faster on a
 // fourth-generation Zen (1.5% slower on the first). 16-bit samples gained
 // nothing and keep the conversions.
 //
