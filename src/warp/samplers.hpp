@@ -252,7 +252,8 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
                           static_cast<std::uint64_t>(iy) + 4 <= height;
     const std::ptrdiff_t stride = row_step;
     if (interior && !ForceClamped) {
-        const T* row = src + row_offset(static_cast<std::size_t>(iy) - 2, stride) + (static_cast<std::size_t>(ix) - 2) * N;
+        const T* row =
+            src + row_offset(static_cast<std::size_t>(iy) - 2, stride) + (static_cast<std::size_t>(ix) - 2) * N;
 #if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
         for (int j = 0; j < 6; ++j, row += stride) {
             __m128d samples[3 * N];

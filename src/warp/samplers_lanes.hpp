@@ -202,8 +202,8 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
     constexpr std::size_t lanes = L::lanes;
     auto one_by_one = [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k)
-            sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[k]), static_cast<double>(ys[k]),
-                                  out + k * N);
+            sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[k]),
+                                  static_cast<double>(ys[k]), out + k * N);
     };
     if (!fits_lane_kernels<L, T, N>(width, height, row_step)) return one_by_one(0, count);
     constexpr bool reads_past = L::template over_read<T, N> > 0;

@@ -44,10 +44,12 @@ inline void sample_lanczos3_run(simd::Variant v, const T* src, std::size_t width
                                 std::ptrdiff_t row_step, const Lanczos3Table& table, const double* xs,
                                 const double* ys, std::size_t count, T* out) {
 #if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2) return detail::lanczos3_run_avx2<T, N>(src, width, height, row_step, table, xs, ys, count, out);
+    if (v == simd::Variant::Avx2)
+        return detail::lanczos3_run_avx2<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon) return detail::lanczos3_run_neon<T, N>(src, width, height, row_step, table, xs, ys, count, out);
+    if (v == simd::Variant::Neon)
+        return detail::lanczos3_run_neon<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 #endif
     sample_lanczos3_interleaved<T, N>(src, width, height, row_step, table, xs, ys, count, out);
 }
@@ -60,13 +62,16 @@ inline void sample_bilinear_run(simd::Variant v, const T* src, std::size_t width
                                 std::ptrdiff_t row_step, const P* xs, const P* ys, std::size_t count, T* out) {
     static_assert(std::is_same_v<P, double> || std::is_same_v<P, float>);
 #if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2) return detail::bilinear_run_avx2<T, N, P>(src, width, height, row_step, xs, ys, count, out);
+    if (v == simd::Variant::Avx2)
+        return detail::bilinear_run_avx2<T, N, P>(src, width, height, row_step, xs, ys, count, out);
 #endif
 #if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon) return detail::bilinear_run_neon<T, N, P>(src, width, height, row_step, xs, ys, count, out);
+    if (v == simd::Variant::Neon)
+        return detail::bilinear_run_neon<T, N, P>(src, width, height, row_step, xs, ys, count, out);
 #endif
     for (std::size_t i = 0; i < count; ++i)
-        sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]), static_cast<double>(ys[i]), out + i * N);
+        sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]), static_cast<double>(ys[i]),
+                              out + i * N);
 }
 
 }  // namespace tessarin::warp

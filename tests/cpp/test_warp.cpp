@@ -366,7 +366,8 @@ TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
             std::vector<T> expected(ow * oh * N);
             for (std::size_t i = 0; i < mx.size(); ++i) {
                 if (f == Filter::Lanczos3)
-                    sample_lanczos3<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), table, mx[i], my[i], &expected[i * N]);
+                    sample_lanczos3<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), table, mx[i], my[i],
+                                          &expected[i * N]);
                 else
                     sample_bilinear<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), mx[i], my[i], &expected[i * N]);
             }
