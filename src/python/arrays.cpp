@@ -4,6 +4,7 @@
 
 #include "python/common.hpp"
 #include "python/once.hpp"
+#include "sample/interleave.hpp"
 #include "sample/pages.hpp"
 #include "sample/row_shuffle.hpp"
 #include "sample/transpose.hpp"
@@ -168,6 +169,19 @@ void copy_2d_3d(const Layout& l, char* out) {
         if (rows_in_order<S>(l)) {
             for (npy_intp y = 0; y < h; ++y)
                 std::memcpy(out + static_cast<std::size_t>(y) * row_bytes, l.base + y * l.strides[0], row_bytes);
+            return;
+        }
+        // Channels in planes of their own (a channel-first image with its
+        // channels moved last): each row holds one run per channel.
+        const simd::Variant variant = simd::chosen();
+        if (l.nd == 3 && l.dims[2] == 3 && l.strides[1] == static_cast<npy_intp>(S) &&
+            sample::interleaves_in_vectors(S, variant)) {
+            for (npy_intp y = 0; y < h; ++y) {
+                const char* row = l.base + y * l.strides[0];
+                const char* runs[3] = {row, row + l.strides[2], row + 2 * l.strides[2]};
+                sample::interleave3(runs, static_cast<std::size_t>(l.dims[1]), S,
+                                    out + static_cast<std::size_t>(y) * row_bytes, variant);
+            }
             return;
         }
         const sample::RowShuffle shuffle(l.strides[1], l.nd == 3 ? l.strides[2] : 0,

@@ -289,6 +289,7 @@ LAYOUTS = {
     "columns reversed": lambda a: a[:, ::-1],
     "transposed": lambda a: np.ascontiguousarray(np.swapaxes(a, 0, 1)).swapaxes(0, 1),
     "fortran": np.asfortranarray,
+    "channel planes": lambda a: np.moveaxis(np.ascontiguousarray(np.moveaxis(a, -1, 0)), 0, -1),
     "stepped": lambda a: np.repeat(np.repeat(a, 2, 0), 3, 1)[::2, ::3],
     "broadcast": lambda a: np.broadcast_to(a[:1], a.shape),
     "misaligned": misaligned,
