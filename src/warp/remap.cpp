@@ -37,12 +37,14 @@ inline const float* entry(const MapView& m, std::size_t y, std::size_t x) {
     return m.base + static_cast<std::ptrdiff_t>(y) * m.row_step + static_cast<std::ptrdiff_t>(x) * m.column_step;
 }
 
+// Map entries per cache line.
+constexpr std::size_t per_line = 64 / sizeof(float);
+
 // Requests the cache lines of a run of n entries that lie side by side from
 // `m` on, ahead of their widening: the maps stream from memory and are read
 // once, so without the request the widening waits on them while the
 // sampler's arithmetic sits idle.
 void fetch_entries(const float* m, std::size_t n) {
-    constexpr std::size_t per_line = 64 / sizeof(float);
     for (std::size_t i = 0; i < n; i += per_line) simd::fetch(m + i);
 }
 
@@ -79,7 +81,6 @@ void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t
     // columns ahead; 8 and 32 were no better), both ends of the entries of
     // others.
     constexpr std::size_t ahead = 16;
-    constexpr std::size_t per_line = 64 / sizeof(float);
     const auto fetch_ahead = [&](std::size_t i) {
         if (x0 + i + ahead >= columns) return;
         if (down == 1) {
