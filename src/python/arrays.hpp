@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
-#include <optional>
 
 #include "sample/pages.hpp"
 
@@ -57,6 +56,8 @@ void copy_logical_detached(PyArrayObject* a, void* dst);
 template <class T>
 class Elements {
 public:
+    // No elements: what Grid and Rows hold when they read in place.
+    Elements() = default;
     explicit Elements(PyArrayObject* a) {
         std::size_t n = static_cast<std::size_t>(PyArray_SIZE(a));
         size_ = n;
@@ -101,8 +102,8 @@ public:
             row_ = strides[0] / item;
             column_ = strides[1] / item;
         } else {
-            copy_.emplace(a);
-            base_ = copy_->data();
+            copy_ = Elements<T>(a);
+            base_ = copy_.data();
             row_ = PyArray_DIM(a, 1);
             column_ = 1;
         }
@@ -112,7 +113,7 @@ public:
     std::ptrdiff_t column_step() const { return column_; }
 
 private:
-    std::optional<Elements<T>> copy_;
+    Elements<T> copy_;
     const T* base_ = nullptr;
     std::ptrdiff_t row_ = 0;
     std::ptrdiff_t column_ = 0;
@@ -147,8 +148,8 @@ public:
             data_ = static_cast<const T*>(PyArray_DATA(a));
             row_step_ = step / item;
         } else {
-            copy_.emplace(a);
-            data_ = copy_->data();
+            copy_ = Elements<T>(a);
+            data_ = copy_.data();
             row_step_ = row;
         }
     }
@@ -156,7 +157,7 @@ public:
     std::ptrdiff_t row_step() const { return row_step_; }
 
 private:
-    std::optional<Elements<T>> copy_;
+    Elements<T> copy_;
     const T* data_ = nullptr;
     std::ptrdiff_t row_step_ = 0;
 };
