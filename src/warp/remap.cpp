@@ -260,9 +260,10 @@ sample::Result<sample::Buffer<T>> remap(std::span<const T> src, std::size_t widt
     const std::size_t pixels = detail::saturating_count(out_width, out_height, 1);
     if (map_x.size() != pixels) return sample::SizeMismatch{pixels, map_x.size()};
     if (map_y.size() != map_x.size()) return sample::SizeMismatch{pixels, map_y.size()};
-    // Row steps are below 2^63: the maps' lengths are those of real buffers.
+    // Row steps are below 2^63: the lengths are those of real buffers.
     const auto row = static_cast<std::ptrdiff_t>(out_width);
-    return remap<T, Channels>(src, width, height, MapView{map_x.data(), row, 1}, MapView{map_y.data(), row, 1},
+    const ImageView<T> view{src.data(), static_cast<std::ptrdiff_t>(width * Channels)};
+    return remap<T, Channels>(view, width, height, MapView{map_x.data(), row, 1}, MapView{map_y.data(), row, 1},
                               out_width, out_height, filter);
 }
 

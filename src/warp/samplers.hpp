@@ -250,12 +250,11 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     // ix - 2 >= 0 and ix + 3 <= width - 1, likewise for y: no tap is clamped.
     const bool interior = ix >= 2 && iy >= 2 && static_cast<std::uint64_t>(ix) + 4 <= width &&
                           static_cast<std::uint64_t>(iy) + 4 <= height;
-    const std::ptrdiff_t stride = row_step;
     if (interior && !ForceClamped) {
         const T* row =
-            src + row_offset(static_cast<std::size_t>(iy) - 2, stride) + (static_cast<std::size_t>(ix) - 2) * N;
+            src + row_offset(static_cast<std::size_t>(iy) - 2, row_step) + (static_cast<std::size_t>(ix) - 2) * N;
 #if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
-        for (int j = 0; j < 6; ++j, row += stride) {
+        for (int j = 0; j < 6; ++j, row += row_step) {
             __m128d samples[3 * N];
             __m128d weights[3 * N];
             widen_tap_row<T, N>(row, samples);
@@ -264,7 +263,7 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
                 _mm_storeu_pd(terms + j * 6 * N + 2 * m, _mm_mul_pd(samples[m], weights[m]));
         }
 #else
-        for (int j = 0; j < 6; ++j, row += stride)
+        for (int j = 0; j < 6; ++j, row += row_step)
             for (int k = 0; k < 6; ++k) {
                 const double weight = wx[k] * wy[j];
                 for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[k * N + c]) * weight;
@@ -275,7 +274,7 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     std::size_t cols[6];
     for (int k = 0; k < 6; ++k) cols[k] = clamp_tap(ix + k - 2, width) * N;
     for (int j = 0; j < 6; ++j) {
-        const T* row = src + row_offset(clamp_tap(iy + j - 2, height), stride);
+        const T* row = src + row_offset(clamp_tap(iy + j - 2, height), row_step);
         for (int k = 0; k < 6; ++k) {
             const double weight = wx[k] * wy[j];
             for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[cols[k] + c]) * weight;
