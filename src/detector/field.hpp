@@ -28,15 +28,10 @@ NormRange norm_range(std::span<const Px> field);
 // while they are in its cache, and the result is norm_range of the whole field.
 NormRange level_line_field_into(const double* image, std::size_t width, std::size_t height, Px* field);
 
-// Indices of the pixels whose norm exceeds `threshold`, strongest bins first.
-std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold);
-
-// The same, also writing marks[i] = 1 where the norm is at most `threshold`
-// and 0 elsewhere (the initial used marks), in the same pass over the field.
-// marks holds field.size() bytes; it may be null.
-std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks);
-
-// The same for a field whose norm_range is already known.
+// Indices of the pixels whose norm exceeds `threshold`, strongest bins first,
+// for a field whose norm_range is `range`; also writes marks[i] = 1 where the
+// norm is at most `threshold` and 0 elsewhere (the initial used marks), in
+// the same pass over the field. marks holds field.size() bytes; it may be null.
 std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks,
                                          NormRange range);
 

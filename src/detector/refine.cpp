@@ -1,5 +1,6 @@
 // Refinement of sparse regions and the local search for a better rectangle.
 #include "detector/refine.hpp"
+#include "detector/testing.hpp"
 
 #include <algorithm>
 #include <array>
@@ -216,7 +217,7 @@ bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect, 
     const std::uint32_t seed = region[0];
     const double tolerance = tolerance_near_seed(region, field, rect, width);
     for (std::uint32_t i : region) used[i] = 0;
-    const double angle = grow_region(seed, field, used, region, tolerance, width, height);
+    const double angle = grow_region_sum(seed, field, used, region, tolerance, width, height).angle();
     angle_slot = angle;
     if (region.size() < min_region_size) return false;
     // From here on the region is fitted again after every shrink: from its

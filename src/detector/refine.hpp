@@ -12,13 +12,8 @@
 namespace tessarin::detector {
 
 // True keeps the candidate; may rewrite `region`, `used`, `rect` and write the
-// regrown region's angle into `angle_slot`.
-bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect,
-            std::span<std::uint8_t> used, std::span<const Px> field,
-            std::size_t min_region_size, std::size_t width, std::size_t height);
-
-// The same, with the storage for the region's points given by the caller, so
-// that a detection reuses it from region to region.
+// regrown region's angle into `angle_slot`. `points` is storage for the
+// region's points, which a detection reuses from region to region.
 bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect,
             std::span<std::uint8_t> used, std::span<const Px> field,
             std::size_t min_region_size, std::size_t width, std::size_t height, RegionPoints& points);

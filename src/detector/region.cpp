@@ -1,5 +1,6 @@
 // Region growing and rectangle fit.
 #include "detector/region.hpp"
+#include "detector/testing.hpp"
 
 #include <cmath>
 

@@ -16,17 +16,13 @@ struct RegionSum {
     double angle() const;
 };
 
-// grow_region without the final atan2, for a caller that needs the angle of
-// only some regions: grow_region(...) == grow_region_sum(...).angle().
+// Empties `region`, grows it from `seed` (first entry), marks its pixels used
+// and returns the sum of its unit vectors, whose angle() is the region angle
+// in radians: a caller that needs the angle of only some regions skips the
+// atan2 for the others.
 RegionSum grow_region_sum(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
                           std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
                           std::size_t height);
-
-// Empties `region`, grows it from `seed` (first entry), marks its pixels used
-// and returns the region angle in radians.
-double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
-                   std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
-                   std::size_t height);
 
 // The rectangle of a non-empty region.
 Rect region_to_rect(std::span<const std::uint32_t> region, std::span<const Px> field,

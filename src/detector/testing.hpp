@@ -21,6 +21,21 @@ namespace tessarin::detector {
 AlignedCount count_aligned_in_box(const Rect& rect, std::span<const Px> field, std::size_t width,
                                   std::size_t height, float grad_threshold);
 
+// seeds_by_norm with the norm range taken from the field, and with marks
+// (which may be null) or without.
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold, std::uint8_t* marks);
+std::vector<std::uint32_t> seeds_by_norm(std::span<const Px> field, float threshold);
+
+// grow_region_sum(...).angle(): the region angle in radians.
+double grow_region(std::uint32_t seed, std::span<const Px> field, std::span<std::uint8_t> used,
+                   std::vector<std::uint32_t>& region, double tolerance, std::size_t width,
+                   std::size_t height);
+
+// refine with storage for the region's points of its own.
+bool refine(std::vector<std::uint32_t>& region, double& angle_slot, Rect& rect,
+            std::span<std::uint8_t> used, std::span<const Px> field,
+            std::size_t min_region_size, std::size_t width, std::size_t height);
+
 // log10 of the number of tests for a w × h working image.
 double log_nt(std::size_t w, std::size_t h);
 
