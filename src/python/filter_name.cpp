@@ -1,6 +1,7 @@
 // parse_filter: the filter names the resampling functions accept.
 #include "python/filter_name.hpp"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -9,104 +10,62 @@
 namespace tessarin::python {
 namespace {
 
-// True for combining marks (categories Mn and Me), which are written escaped so
-// that they cannot merge with the quote before them.
-bool combining(Py_UCS4 ch) {
+// The name between double quotes. The quote, the backslash, tab, carriage
+// return, line feed and NUL are escaped with a backslash; any other character
+// that is not printable, or is a combining mark (category Mn or Me, which
+// would merge with the quote before it), is written as \u{hex}.
+PyObject* quoted(PyObject* name) {
     Ref unicodedata(PyImport_ImportModule("unicodedata"));
-    if (!unicodedata) {
-        PyErr_Clear();
-        return false;
-    }
-    Ref text(PyUnicode_FromOrdinal(static_cast<int>(ch)));
-    if (!text) {
-        PyErr_Clear();
-        return false;
-    }
-    Ref category(PyObject_CallMethod(unicodedata.get(), "category", "O", text.get()));
-    if (!category || !PyUnicode_Check(category.get())) {
-        PyErr_Clear();
-        return false;
-    }
-    const char* c = PyUnicode_AsUTF8(category.get());
-    if (c == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    return std::strcmp(c, "Mn") == 0 || std::strcmp(c, "Me") == 0;
-}
-
-// The name between double quotes, with escapes for what would be unreadable.
-std::string quoted(PyObject* name) {
-    std::string out = "\"";
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
-    const int kind = PyUnicode_KIND(name);
-    const void* data = PyUnicode_DATA(name);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        Py_UCS4 ch = PyUnicode_READ(kind, data, i);
-        switch (ch) {
-            case '\\': out += "\\\\"; continue;
-            case '"': out += "\\\""; continue;
-            case '\t': out += "\\t"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case 0: out += "\\0"; continue;
-            default: break;
+    if (!unicodedata) PyErr_Clear();  // then no character counts as combining
+    const auto combining = [&](Py_UCS4 ch) {
+        if (!unicodedata) return false;
+        Ref category(PyObject_CallMethod(unicodedata.get(), "category", "C", static_cast<int>(ch)));
+        const char* c = category ? PyUnicode_AsUTF8(category.get()) : nullptr;
+        if (c == nullptr) PyErr_Clear();
+        return c != nullptr && (std::strcmp(c, "Mn") == 0 || std::strcmp(c, "Me") == 0);
+    };
+    std::u32string out = U"\"";
+    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(name); ++i) {
+        const Py_UCS4 ch = PyUnicode_READ_CHAR(name, i);
+        const char* escape = ch == '\\' ? "\\\\" : ch == '"' ? "\\\"" : ch == '\t' ? "\\t"
+                           : ch == '\r' ? "\\r" : ch == '\n' ? "\\n" : ch == 0 ? "\\0" : nullptr;
+        char code[16];
+        if (escape == nullptr && (!Py_UNICODE_ISPRINTABLE(ch) || combining(ch))) {
+            std::snprintf(code, sizeof code, "\\u{%x}", static_cast<unsigned>(ch));
+            escape = code;
         }
-        if ((ch != ' ' && !Py_UNICODE_ISPRINTABLE(ch)) || combining(ch)) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(ch));
-            out += buf;
-            continue;
-        }
-        // Printable: the character itself, in UTF-8.
-        Ref one(PyUnicode_FromOrdinal(static_cast<int>(ch)));
-        Py_ssize_t len = 0;
-        const char* utf8 = one ? PyUnicode_AsUTF8AndSize(one.get(), &len) : nullptr;
-        if (utf8 == nullptr) {
-            PyErr_Clear();
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(ch));
-            out += buf;
-        } else {
-            out.append(utf8, static_cast<std::size_t>(len));
-        }
+        if (escape == nullptr) out += static_cast<char32_t>(ch);
+        for (; escape != nullptr && *escape != '\0'; ++escape) out += static_cast<char32_t>(*escape);
     }
-    out += "\"";
-    return out;
+    out += U'"';
+    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size()));
 }
 
 }  // namespace
 
 bool filter_argument(PyObject* obj, PyObject** name) {
-    if (obj == nullptr) {
-        *name = nullptr;
-        return true;
-    }
-    if (!PyUnicode_Check(obj)) return cannot_convert(obj, "str", "filter");
-    if (PyUnicode_AsUTF8AndSize(obj, nullptr) == nullptr) return noted("filter");
     *name = obj;
-    return true;
+    if (obj == nullptr) return true;
+    if (!PyUnicode_Check(obj)) return cannot_convert(obj, "str", "filter");
+    return PyUnicode_AsUTF8AndSize(obj, nullptr) != nullptr || noted("filter");
 }
 
 bool parse_filter(PyObject* name, warp::Filter* filter) {
-    if (name == nullptr) {
-        *filter = warp::Filter::Bilinear;
-        return true;
-    }
-    Py_ssize_t len = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &len);
+    Py_ssize_t len = 8;
+    const char* utf8 = name == nullptr ? "bilinear" : PyUnicode_AsUTF8AndSize(name, &len);
     if (utf8 == nullptr) return false;
-    if (len == 8 && std::memcmp(utf8, "bilinear", 8) == 0) {
+    const auto is = [&](const char* known) { return len == 8 && std::memcmp(utf8, known, 8) == 0; };
+    if (is("bilinear")) {
         *filter = warp::Filter::Bilinear;
-        return true;
-    }
-    if (len == 8 && std::memcmp(utf8, "lanczos3", 8) == 0) {
+    } else if (is("lanczos3")) {
         *filter = warp::Filter::Lanczos3;
-        return true;
+    } else {
+        Ref shown(quoted(name));
+        if (shown)
+            PyErr_Format(PyExc_ValueError, "unknown filter %U, expected \"bilinear\" or \"lanczos3\"", shown.get());
+        return false;
     }
-    std::string message = "unknown filter " + quoted(name) + ", expected \"bilinear\" or \"lanczos3\"";
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return false;
+    return true;
 }
 
 }  // namespace tessarin::python
