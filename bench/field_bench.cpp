@@ -2,9 +2,10 @@
 // image, in every variant this processor runs, and checks that all give the
 // same bits.
 //
-// Build against the core library of a C++ build tree and run:
-//   g++ -std=c++20 -O3 -ffp-contract=off -Isrc bench/field_bench.cpp build-cpp/libtessarin_core.a \
-//       -lpthread -o build-cpp/field_bench && ./build-cpp/field_bench 1920 1080
+// A target of the C++ build when configured with TESSARIN_BUILD_BENCHMARKS=ON;
+// beside the native tests (scripts/test.sh builds into build/cpp):
+//   cmake -S . -B build/cpp -G Ninja -DTESSARIN_BUILD_TESTS=ON -DTESSARIN_BUILD_BENCHMARKS=ON
+//   cmake --build build/cpp --target field_bench && ./build/cpp/field_bench 1920 1080
 #include <algorithm>
 #include <chrono>
 #include <cmath>

@@ -2,9 +2,10 @@
 // for every instance and both filters, with a checksum of each output so that
 // two builds can be compared for identical results.
 //
-// Build against the core library of a C++ build tree and run:
-//   g++ -std=c++20 -O3 -ffp-contract=off -Isrc bench/resample_bench.cpp build-cpp/libtessarin_core.a \
-//       -lpthread -o build-cpp/resample_bench && ./build-cpp/resample_bench [repeats] [width height] [case]
+// A target of the C++ build when configured with TESSARIN_BUILD_BENCHMARKS=ON;
+// beside the native tests (scripts/test.sh builds into build/cpp):
+//   cmake -S . -B build/cpp -G Ninja -DTESSARIN_BUILD_TESTS=ON -DTESSARIN_BUILD_BENCHMARKS=ON
+//   cmake --build build/cpp --target resample_bench && ./build/cpp/resample_bench [repeats] [width height] [case]
 // With a case name (e.g. warp_u8_bilinear) only that case runs, `repeats`
 // times, with only its own inputs made: under callgrind the instruction
 // count of 2 repeats less that of 1 is one call's. The case `divisions`

@@ -14,13 +14,15 @@ cd "$(dirname "$0")/.."
 find_pythons
 
 # The native build's tools (CMake, Ninja) come from PyPI, into the first
-# interpreter's environment.
+# interpreter's environment. The benchmarks are built too (not run), so that
+# they keep building.
 native() {
     local py
     apt_need libgtest-dev || return 1
     py=$(venv_python "${pythons[0]}" cmake ninja) || return 1
     local bin=${py%/python}
-    PATH=$bin:$PATH cmake -S . -B build/cpp -G Ninja -DTESSARIN_BUILD_TESTS=ON -DTESSARIN_BUILD_MODULE=OFF >/dev/null &&
+    PATH=$bin:$PATH cmake -S . -B build/cpp -G Ninja -DTESSARIN_BUILD_TESTS=ON -DTESSARIN_BUILD_MODULE=OFF \
+        -DTESSARIN_BUILD_BENCHMARKS=ON >/dev/null &&
         PATH=$bin:$PATH cmake --build build/cpp -j2 &&
         ./build/cpp/tessarin_tests --gtest_brief=1
 }
