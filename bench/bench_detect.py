@@ -20,11 +20,11 @@ in the repository) and scikit-image (``pip install scikit-image``).
     python bench/bench_detect.py --peer-only     # without the module
 
 With ``--compare REV`` it times the importable module against the one built
-from an earlier commit REV instead: REV is exported with ``git archive`` and
-built with ``pip install --target`` into build/compare/<commit>/ (kept for
-later runs), each build runs in its own worker process, the calls alternate
-between the two on the same images, and the script prints the medians, their
-ratio, and whether both builds returned the same bits:
+from an earlier commit REV instead: REV is built once into
+build/compare/<commit>/site (bench/build_tools.py; kept for later runs), each
+build runs in its own worker process, the calls alternate between the two on
+the same images, and the script prints the medians, their ratio, and whether
+both builds returned the same bits:
 
     python bench/bench_detect.py --compare 71fd07d --sizes 1920x1080 4000x3000 --scales 0.8 1.0
     taskset -c 0 python bench/bench_detect.py --compare 71fd07d     # on one core
@@ -49,7 +49,7 @@ from pathlib import Path
 
 import numpy as np
 
-from build_tools import ensure_build_backend
+from build_tools import build_revision
 
 SIZES = ((640, 480), (1920, 1080), (4000, 3000))
 PHOTOS = ("coffee", "astronaut", "chelsea", "rocket", "camera")
@@ -146,25 +146,6 @@ def worker(module_dir, images_path):
         print(json.dumps({"times": times, "digest": digest(segs), "found": len(segs)}), flush=True)
 
 
-def build_revision(rev):
-    """The directory holding the module built from commit `rev`."""
-    commit = subprocess.run(["git", "-C", str(REPO), "rev-parse", "--verify", rev + "^{commit}"],
-                            check=True, capture_output=True, text=True).stdout.strip()
-    target = REPO / "build" / "compare" / commit[:12]
-    if any(target.glob("tessarin*.so")) or any(target.glob("tessarin*.pyd")):
-        return target
-    src = target.with_name(target.name + "-src")
-    src.mkdir(parents=True, exist_ok=True)
-    archive = subprocess.run(["git", "-C", str(REPO), "archive", commit], check=True, capture_output=True).stdout
-    subprocess.run(["tar", "-x", "-C", str(src)], input=archive, check=True)
-    print(f"building {rev} ({commit[:12]}) into {target} ...", flush=True)
-    ensure_build_backend(REPO)
-    env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL=os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2"))
-    subprocess.run([sys.executable, "-m", "pip", "install", "-q", "--no-deps", "--no-build-isolation",
-                    "--target", str(target), str(src)], check=True, env=env)
-    return target
-
-
 class Worker:
     def __init__(self, module_dir, images_path):
         self.proc = subprocess.Popen(
@@ -183,7 +164,7 @@ class Worker:
 
 
 def compare(args, photos):
-    earlier = build_revision(args.compare)
+    _, earlier = build_revision(REPO, args.compare)
     with tempfile.TemporaryDirectory() as tmp:
         images = {f"{w}x{h}": mosaic(photos, w, h) for w, h in args.sizes}
         images_path = os.path.join(tmp, "images.npz")

@@ -17,8 +17,8 @@ round, so that a busy machine slows all of them alike; each process times
 every call `repeats` times after one warm-up call. The figures are medians
 over all rounds of the wall time of one call.
 
---compare REV builds commit REV once into build/compare/<commit> (a detached
-git worktree and `pip install --target`), then times it beside the module this
+--compare REV builds commit REV once into build/compare/<commit>/site
+(bench/build_tools.py), then times it beside the module this
 interpreter imports, prints the ratios and says whether the two builds gave
 identical outputs. --bitcheck N also runs N random homographies and pairs of
 maps (seeded) through every function, filter, element type and channel count
@@ -46,7 +46,7 @@ from pathlib import Path
 
 import numpy as np
 
-from build_tools import ensure_build_backend
+from build_tools import build_revision
 
 WIDTH, HEIGHT = 1920, 1080
 MPX = WIDTH * HEIGHT / 1e6
@@ -266,26 +266,6 @@ def worker(args):
 
 # --- the parent: builds, rounds, tables -------------------------------------------------------------
 
-def build_revision(rev):
-    commit = subprocess.check_output(["git", "-C", str(ROOT), "rev-parse", "--verify", rev + "^{commit}"],
-                                     text=True).strip()
-    place = ROOT / "build" / "compare" / commit[:12]
-    site = place / "site"
-    if (site / ".complete").exists():
-        return commit, site
-    tree = place / "tree"
-    if not tree.exists():
-        subprocess.check_call(["git", "-C", str(ROOT), "worktree", "add", "--detach", str(tree), commit])
-    if site.exists():
-        shutil.rmtree(site)
-    ensure_build_backend(ROOT)
-    print(f"building {commit[:12]} into {site} ...", flush=True)
-    subprocess.check_call([sys.executable, "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation",
-                           "--target", str(site), str(tree)])
-    (site / ".complete").touch()
-    return commit, site
-
-
 def run_worker(site, extra, pin=False):
     cmd = [sys.executable, str(Path(__file__).resolve()), *extra]
     if site is not None:
@@ -326,7 +306,7 @@ def main():
 
     builds = {"this": None}
     if args.compare:
-        commit, site = build_revision(args.compare)
+        commit, site = build_revision(ROOT, args.compare)
         builds[commit[:12]] = site
 
     if args.bitcheck:

@@ -1,13 +1,19 @@
-"""What building an earlier commit with --compare needs beside the compiler.
+"""Building an earlier commit for --compare, the same way for both benchmarks.
 
-Both benchmarks build the earlier commit with ``pip install --no-build-isolation``
-(so that a rebuild reuses this environment's NumPy and takes seconds, not a
-fresh download), which needs the project's build backend in this interpreter.
+The commit's files are exported with ``git archive`` (no worktree is made) and
+built with ``pip install --no-build-isolation --target`` into
+build/compare/<commit>/site, which is kept for later runs: a finished build is
+marked with a file ``.complete`` and found again without building. Building
+without isolation reuses this environment's NumPy, so a rebuild takes seconds
+rather than a fresh download, and needs the project's build backend in this
+interpreter, which is installed when it is missing.
 """
 
 from __future__ import annotations
 
 import importlib.util
+import os
+import shutil
 import subprocess
 import sys
 import tomllib
@@ -22,3 +28,28 @@ def ensure_build_backend(root: Path) -> None:
         requires = tomllib.load(f)["build-system"]["requires"]
     print("installing the build requirements:", " ".join(requires), flush=True)
     subprocess.check_call([sys.executable, "-m", "pip", "install", "--quiet", *requires])
+
+
+def build_revision(root: Path, rev: str) -> tuple[str, Path]:
+    """The full commit that `rev` names in the repository at `root`, and the
+    directory holding the module built from it (to put first on sys.path)."""
+    commit = subprocess.run(["git", "-C", str(root), "rev-parse", "--verify", rev + "^{commit}"],
+                            check=True, capture_output=True, text=True).stdout.strip()
+    place = root / "build" / "compare" / commit[:12]
+    site = place / "site"
+    if (site / ".complete").exists():
+        return commit, site
+    # An unfinished earlier attempt is started over.
+    shutil.rmtree(place, ignore_errors=True)
+    tree = place / "tree"
+    tree.mkdir(parents=True)
+    archive = subprocess.run(["git", "-C", str(root), "archive", commit], check=True, capture_output=True).stdout
+    subprocess.run(["tar", "-x", "-C", str(tree)], input=archive, check=True)
+    ensure_build_backend(root)
+    print(f"building {rev} ({commit[:12]}) into {site} ...", flush=True)
+    env = dict(os.environ)
+    env.setdefault("CMAKE_BUILD_PARALLEL_LEVEL", "2")
+    subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-deps", "--no-build-isolation",
+                    "--target", str(site), str(tree)], check=True, env=env)
+    (site / ".complete").touch()
+    return commit, site
