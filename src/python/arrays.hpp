@@ -41,14 +41,10 @@ PyArrayObject* match_array(PyObject* obj, int ndim, int typenum);
 bool standard_layout(PyArrayObject* a);
 
 // Copies the elements of `a` in logical row-major order into `dst`, following
-// the byte strides (negative, zero or not a multiple of the element size).
-// Two- and three-dimensional arrays go row by row, or in blocks of rows when
-// axis 0 has the shortest stride (Fortran order, transposes), so the copy
-// runs at about memory speed for any layout.
-void copy_logical(PyArrayObject* a, void* dst);
-
-// The same with the calling thread detached from the interpreter for the
-// copy itself. The caller holds a reference to `a`.
+// the byte strides (negative, zero or not a multiple of the element size),
+// with the calling thread detached from the interpreter for the copy itself
+// (layout::copy_logical, which runs at about memory speed for any layout).
+// The caller holds a reference to `a`.
 void copy_logical_detached(PyArrayObject* a, void* dst);
 
 // The elements of an array in logical row-major order: its own memory when the

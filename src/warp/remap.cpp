@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "pool/pool.hpp"
-#include "sample/transpose.hpp"
+#include "layout/transpose.hpp"
 #include "simd/fetch.hpp"
 #include "simd/x86.hpp"
 #include "warp/driver.hpp"
@@ -94,14 +94,14 @@ void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t
     if (down == 1) {
         // Entries that lie one after another down each column (Fortran
         // order) move in square tiles of vector transposes.
-        constexpr std::size_t t = sample::tile_lanes<sizeof(float)>;
+        constexpr std::size_t t = layout::tile_lanes<sizeof(float)>;
         const std::size_t tiled_rows = rows - rows % t;
         for (; i + t <= n; i += t) {
             for (std::size_t q = 0; q < t; ++q) fetch_ahead(i + q);
             for (std::size_t r = 0; r < tiled_rows; r += t) {
                 const char* cols[t];
                 for (std::size_t q = 0; q < t; ++q) cols[q] = reinterpret_cast<const char*>(at(r, i + q));
-                sample::transpose_tile<sizeof(float)>(cols, reinterpret_cast<char*>(&to[r][i]), sizeof to[0]);
+                layout::transpose_tile<sizeof(float)>(cols, reinterpret_cast<char*>(&to[r][i]), sizeof to[0]);
             }
             for (std::size_t r = tiled_rows; r < rows; ++r)
                 for (std::size_t q = 0; q < t; ++q) to[r][i + q] = *at(r, i + q);

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "sample/interleave.hpp"
-#include "sample/row_shuffle.hpp"
-#include "sample/transpose.hpp"
+#include "layout/interleave.hpp"
+#include "layout/row_shuffle.hpp"
+#include "layout/transpose.hpp"
 #include "simd/dispatch.hpp"
 
 namespace {
@@ -17,7 +17,7 @@ namespace {
 // rows wider than the tile.
 template <std::size_t S>
 void check_tile() {
-    constexpr std::size_t n = tessarin::sample::tile_lanes<S>;
+    constexpr std::size_t n = tessarin::layout::tile_lanes<S>;
     constexpr std::size_t row_bytes = 3 * n * S + 5;
     std::vector<std::uint8_t> src(n * 97 + n * S);
     for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 131 + 7);
@@ -25,7 +25,7 @@ void check_tile() {
     for (std::size_t q = 0; q < n; ++q)
         cols[q] = reinterpret_cast<const char*>(src.data()) + (q * 61) % (n * 97) + (q & 1);
     std::vector<char> got(n * row_bytes + 1, 0), want(n * row_bytes + 1, 0);
-    tessarin::sample::transpose_tile<S>(cols, got.data() + 1, row_bytes);
+    tessarin::layout::transpose_tile<S>(cols, got.data() + 1, row_bytes);
     for (std::size_t j = 0; j < n; ++j)
         for (std::size_t q = 0; q < n; ++q)
             for (std::size_t b = 0; b < S; ++b) want[1 + j * row_bytes + q * S + b] = cols[q][j * S + b];
@@ -55,7 +55,7 @@ TEST(RowShuffle, CopiesRowsInAnyOrderOfOneRun) {
                             const auto s = static_cast<std::ptrdiff_t>(bytes);
                             const auto c = static_cast<std::ptrdiff_t>(channels);
                             const std::ptrdiff_t sx = pixel_sign * c * s, sc = channel_sign * s;
-                            const tessarin::sample::RowShuffle shuffle(sx, sc, channels, bytes);
+                            const tessarin::layout::RowShuffle shuffle(sx, sc, channels, bytes);
                             if (!shuffle.usable()) continue;
                             ++shuffled;
                             std::vector<char> mem(n * channels * bytes);
@@ -93,7 +93,7 @@ TEST(Interleave, PutsThreeRunsSideBySide) {
                     for (std::size_t i = 0; i < n * bytes; ++i) runs[k][i] = static_cast<char>(i * 29 + k * 101 + 3);
                 const char* at[3] = {runs[0].data(), runs[1].data(), runs[2].data()};
                 std::vector<char> got(3 * n * bytes), want(3 * n * bytes);
-                tessarin::sample::interleave3(at, n, bytes, got.data(), v);
+                tessarin::layout::interleave3(at, n, bytes, got.data(), v);
                 for (std::size_t x = 0; x < n; ++x)
                     for (std::size_t k = 0; k < 3; ++k)
                         std::memcpy(want.data() + (x * 3 + k) * bytes, at[k] + x * bytes, bytes);

@@ -18,7 +18,7 @@
 #include "simd/neon.hpp"
 #include "simd/x86.hpp"
 
-namespace tessarin::sample {
+namespace tessarin::layout {
 
 // Elements of `bytes` bytes per tile side: 16, 8, 4 or 2.
 template <std::size_t bytes>
@@ -94,4 +94,4 @@ TESSARIN_ALWAYS_INLINE void transpose_tile(const char* const* cols, char* out, s
 #endif
 }
 
-}  // namespace tessarin::sample
+}  // namespace tessarin::layout

@@ -10,7 +10,7 @@
 
 #include "simd/dispatch.hpp"
 
-namespace tessarin::sample {
+namespace tessarin::layout {
 
 // Whether interleave3 moves elements of `bytes` bytes in vectors in variant
 // v (1- and 2-byte elements, where the variant has a byte shuffle);
@@ -22,4 +22,4 @@ bool interleaves_in_vectors(std::size_t bytes, simd::Variant v);
 // n pixels of output; the runs must not overlap the output.
 void interleave3(const char* const* runs, std::size_t n, std::size_t bytes, char* out, simd::Variant v);
 
-}  // namespace tessarin::sample
+}  // namespace tessarin::layout

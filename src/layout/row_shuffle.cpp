@@ -1,4 +1,4 @@
-#include "sample/row_shuffle.hpp"
+#include "layout/row_shuffle.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "simd/neon.hpp"
 #include "simd/x86.hpp"
 
-namespace tessarin::sample {
+namespace tessarin::layout {
 namespace {
 
 std::ptrdiff_t magnitude(std::ptrdiff_t v) { return v < 0 ? -v : v; }
@@ -111,4 +111,4 @@ void RowShuffle::copy(const char* row, std::size_t n, char* out) const {
     one_by_one(x, static_cast<std::ptrdiff_t>(n));
 }
 
-}  // namespace tessarin::sample
+}  // namespace tessarin::layout

@@ -9,7 +9,7 @@
 
 #include "simd/dispatch.hpp"
 
-namespace tessarin::sample {
+namespace tessarin::layout {
 
 class RowShuffle {
 public:
@@ -41,4 +41,4 @@ private:
     bool usable_ = false;
 };
 
-}  // namespace tessarin::sample
+}  // namespace tessarin::layout

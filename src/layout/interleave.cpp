@@ -1,4 +1,4 @@
-#include "sample/interleave.hpp"
+#include "layout/interleave.hpp"
 
 #include <array>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include "simd/neon.hpp"
 #include "simd/x86.hpp"
 
-namespace tessarin::sample {
+namespace tessarin::layout {
 namespace {
 
 void one_by_one(const char* const* runs, std::size_t begin, std::size_t end, std::size_t bytes, char* out) {
@@ -92,4 +92,4 @@ void interleave3(const char* const* runs, std::size_t n, std::size_t bytes, char
     one_by_one(runs, done, n, bytes, out);
 }
 
-}  // namespace tessarin::sample
+}  // namespace tessarin::layout
