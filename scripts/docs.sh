@@ -32,10 +32,16 @@ prepare() {
     if [ ! -x "$dir/bin/python" ]; then
         "$base" -m venv "$dir" || return 1
     fi
+    # The docs extra, and the build requirements with CMake and Ninja: the
+    # module builds in this environment, without isolation, so a second run
+    # recompiles only what changed (build/<wheel tag>/ is kept).
     mapfile -t reqs < <("$dir/bin/python" -c 'import tomllib
-print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["docs"], sep="\n")')
+config = tomllib.load(open("pyproject.toml", "rb"))
+print(*config["project"]["optional-dependencies"]["docs"], *config["build-system"]["requires"], sep="\n")')
     [ ${#reqs[@]} -gt 0 ] || return 1
-    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" . || return 1
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" cmake ninja &&
+        PATH=$root/$dir/bin:$PATH "$dir/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation . ||
+        return 1
     py=$root/$dir/bin/python
 }
 
