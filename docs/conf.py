@@ -37,8 +37,11 @@ html_theme_options = {
     "show_toc_level": 2,
     "secondary_sidebar_items": ["page-toc"],
 }
-html_sidebars = {"**": ["sidebar-nav-bs"]}
-html_static_path = []
+# Pages without sub-pages get the whole width.
+html_sidebars = {"**": ["sidebar-nav-bs"], "index": [], "api": [], "errors": [], "performance": [],
+                 "development": [], "changelog": [], "getting-started": []}
+html_static_path = ["_static"]
+html_css_files = ["tessarin.css"]
 html_show_sourcelink = False
 
 # Figures drawn at build time (docs/figures/*.py), small PNGs only.
@@ -52,7 +55,7 @@ plot_rcparams = {"font.size": 9, "savefig.bbox": "tight"}
 # pictures into a folder of its own that the scraper below collects.
 OUT = pathlib.Path(os.environ.get("TESSARIN_GALLERY_OUT", ROOT / "build" / "docs" / "gallery-out"))
 ARGS = {
-    "quickstart.py": [],
+    "quickstart.py": ["../data/rocket.png"],
     "rectify_document.py": ["--overlay"],
     "undistort.py": ["--zoom", "0.8"],
     "batch.py": ["--threads", "2"],
@@ -63,8 +66,11 @@ class ExampleArgs:
     """The command line each example runs with: its own output folder."""
 
     def __call__(self, gallery_conf, script_vars):
+        # Paths relative to examples/, where the gallery runs each script, so
+        # that the printed output shows no folder of the machine that built it.
         name = pathlib.Path(script_vars["src_file"]).name
-        return ["--out-dir", str(OUT / name.removesuffix(".py")), *ARGS.get(name, [])]
+        out = os.path.relpath(OUT / name.removesuffix(".py"), ROOT / "examples")
+        return [*ARGS.get(name, []), "--out-dir", out]
 
     def __repr__(self):
         return "ExampleArgs"
