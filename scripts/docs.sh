@@ -32,16 +32,26 @@ prepare() {
     if [ ! -x "$dir/bin/python" ]; then
         "$base" -m venv "$dir" || return 1
     fi
-    # The docs extra, and the build requirements with CMake and Ninja: the
-    # module builds in this environment, without isolation, so a second run
-    # recompiles only what changed (build/<wheel tag>/ is kept).
+    # The docs extra, and the build requirements with CMake and Ninja.
     mapfile -t reqs < <("$dir/bin/python" -c 'import tomllib
 config = tomllib.load(open("pyproject.toml", "rb"))
 print(*config["project"]["optional-dependencies"]["docs"], *config["build-system"]["requires"], sep="\n")')
     [ ${#reqs[@]} -gt 0 ] || return 1
-    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" cmake ninja &&
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" cmake ninja || return 1
+    # The module: the wheel scripts/packaging.sh built for this interpreter
+    # when it is newer than every build input (in CI it ran just before),
+    # else built here without isolation, so that a second run recompiles
+    # only what changed (build/<wheel tag>/ is kept).
+    local tag wheel
+    tag=$("$dir/bin/python" -c 'import sys; print("cp%d%d" % sys.version_info[:2])')
+    wheel=$(ls -t build/packaging/wheelhouse/tessarin-*-"$tag"-"$tag"-*.whl 2>/dev/null | head -n 1)
+    if [ -n "$wheel" ] && [ -z "$(find src cmake CMakeLists.txt pyproject.toml -newer "$wheel" -print -quit)" ]; then
+        echo "using $wheel"
+        "$dir/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" || return 1
+    else
         PATH=$root/$dir/bin:$PATH "$dir/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation . ||
-        return 1
+            return 1
+    fi
     py=$root/$dir/bin/python
 }
 
