@@ -32,12 +32,11 @@ prepare() {
     if [ ! -x "$dir/bin/python" ]; then
         "$base" -m venv "$dir" || return 1
     fi
-    # The docs extra, and the build requirements with CMake and Ninja.
+    # The docs extra.
     mapfile -t reqs < <("$dir/bin/python" -c 'import tomllib
-config = tomllib.load(open("pyproject.toml", "rb"))
-print(*config["project"]["optional-dependencies"]["docs"], *config["build-system"]["requires"], sep="\n")')
+print(*tomllib.load(open("pyproject.toml", "rb"))["project"]["optional-dependencies"]["docs"], sep="\n")')
     [ ${#reqs[@]} -gt 0 ] || return 1
-    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" cmake ninja || return 1
+    "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" || return 1
     # The module: the wheel scripts/packaging.sh built for this interpreter
     # when it is newer than every build input (in CI it ran just before),
     # else built here without isolation, so that a second run recompiles
@@ -49,7 +48,10 @@ print(*config["project"]["optional-dependencies"]["docs"], *config["build-system
         echo "using $wheel"
         "$dir/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" || return 1
     else
-        PATH=$root/$dir/bin:$PATH "$dir/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation . ||
+        mapfile -t reqs < <("$dir/bin/python" -c 'import tomllib
+print(*tomllib.load(open("pyproject.toml", "rb"))["build-system"]["requires"], sep="\n")')
+        "$dir/bin/python" -m pip install -q --disable-pip-version-check "${reqs[@]}" cmake ninja &&
+            PATH=$root/$dir/bin:$PATH "$dir/bin/python" -m pip install -q --disable-pip-version-check --no-build-isolation . ||
             return 1
     fi
     py=$root/$dir/bin/python
