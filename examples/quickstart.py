@@ -1,4 +1,8 @@
-"""Detect the line segments of a photograph and draw them over it.
+"""
+Segments in a photograph
+========================
+
+Detect the line segments of a photograph and draw them over it::
 
     python examples/quickstart.py [image] [--out-dir out] [--scale 0.8] [--color-by length|log_nfa]
 
@@ -22,7 +26,8 @@ from PIL import Image, ImageDraw
 
 import tessarin
 
-HERE = pathlib.Path(__file__).resolve().parent
+# The script's folder; the documentation's gallery runs the script without __file__.
+HERE = pathlib.Path(sys.argv[0] if __name__ == "__main__" else __file__).resolve().parent
 SAMPLE = HERE.parent / "data" / "rocket.png"
 
 
@@ -87,4 +92,7 @@ def main(argv: Sequence[str] | None = None) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # Exits only on failure: the documentation's gallery runs the script
+    # inside its own build, which a successful exit would end.
+    if status := main():
+        sys.exit(status)

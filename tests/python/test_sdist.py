@@ -24,7 +24,7 @@ pytestmark = pytest.mark.skipif(
 # What belongs in it: the build files, the licence and README at the top, and
 # the sources, tests, docs, examples and sample photograph below. Benchmarks,
 # developer scripts and CI files stay out.
-TOP_FILES = {"CMakeLists.txt", "LICENSE", "README.md", "pyproject.toml"}
+TOP_FILES = {"CHANGELOG.md", "CMakeLists.txt", "LICENSE", "README.md", "pyproject.toml"}
 FOLDERS = {"cmake", "src", "tests", "docs", "examples", "data"}
 
 
