@@ -59,7 +59,9 @@ TEST(NumberText, MatchesPrintfInTheCLocale) {
     std::mt19937_64 rng(20261210);
     for (int i = 0; i < 20000; ++i) {
         const double any = std::bit_cast<double>(rng());
-        if (std::isfinite(any)) EXPECT_EQ(text_of(any), printf_text(any)) << std::hexfloat << any;
+        if (std::isfinite(any)) {
+            EXPECT_EQ(text_of(any), printf_text(any)) << std::hexfloat << any;
+        }
         const double small = std::ldexp(static_cast<double>(rng() >> 11), -static_cast<int>(rng() % 60));
         EXPECT_EQ(text_of(small), printf_text(small)) << std::hexfloat << small;
     }
