@@ -20,6 +20,7 @@
 #include <limits>
 
 #include "pool/pool.hpp"
+#include "sample/size_mismatch.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -134,7 +135,11 @@ void downscale_into(const T* image, std::size_t width, std::size_t height, doubl
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 
-    pool::parallel_for(oh, [&](std::size_t begin, std::size_t end) {
+    // An output row blurs about height / oh input rows across and its own
+    // columns down, `taps` taps a sample each.
+    const std::size_t row_cost =
+        sample::saturating_product({(height + oh - 1) / oh, width + 1, taps}) + sample::saturating_product({ow, taps});
+    pool::parallel_for(oh, row_cost, [&](std::size_t begin, std::size_t end) {
         // The horizontally blurred input rows this range of output rows reads,
         // narrowed to the mapped columns: input row r lives in slot r % taps.
         // Source rows only grow with the output row, and one output row reads

@@ -135,7 +135,7 @@ sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, 
     const Plane plane{inverse, scale, off_y, cols};
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     T* data = out.data();
-    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
+    pool::parallel_for(out_height, detail::row_cost(out_width, 3, filter), [&](std::size_t begin, std::size_t end) {
         if (filter == Filter::Lanczos3)
             warp_rows<T, Filter::Lanczos3>(source, plane, data, out_width, begin, end);
         else

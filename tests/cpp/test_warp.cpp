@@ -531,16 +531,24 @@ protected:
     static void TearDownTestSuite() { pool::set_workers(0); }
 };
 
+// Every loop on the calling thread, or every loop shared among one worker
+// and the caller, or among GetParam() workers: the same output.
 TEST_P(WorkerCounts, GiveTheSameOutput) {
     pool::set_workers(1);
+    const std::size_t before = pool::set_inline_work(std::numeric_limits<std::size_t>::max());
+    const Outputs alone = compute();
+    pool::set_inline_work(0);
     const Outputs one = compute();
     pool::set_workers(GetParam());
     const Outputs many = compute();
-    EXPECT_EQ(one.warp_bilinear, many.warp_bilinear);
-    EXPECT_EQ(one.warp_lanczos, many.warp_lanczos);
-    EXPECT_EQ(one.gray, many.gray);
-    EXPECT_EQ(one.rgb, many.rgb);
-    EXPECT_FALSE(one.rgb.empty());
+    pool::set_inline_work(before);
+    for (const Outputs* o : {&one, &many}) {
+        EXPECT_EQ(alone.warp_bilinear, o->warp_bilinear);
+        EXPECT_EQ(alone.warp_lanczos, o->warp_lanczos);
+        EXPECT_EQ(alone.gray, o->gray);
+        EXPECT_EQ(alone.rgb, o->rgb);
+    }
+    EXPECT_FALSE(alone.rgb.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Pool, WorkerCounts, ::testing::Values(1, 2, 7));
