@@ -217,6 +217,14 @@ TYPED_TEST(Warp, MatchesThePerPixelFormula) {
             ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f)), ref_big)
                 << scale;
         }
+    // Wider than the block of columns whose terms are made together, with a
+    // short last block: the terms of every block start from its own column.
+    const std::array<double, 9> across = {0.0065, 0.01, -3.0, -0.0002, 0.6, 2.5, 0.00002, -0.0002, 1.0};
+    for (Filter f : both_filters) {
+        const std::size_t ow = 2 * 4096 + 77;
+        const auto ref = reference_warp(big, 67, 41, ow, 3, across, 0.9, -40.0, 0.5, f);
+        ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, ow, 3, across, 0.9, -40.0, 0.5, f)), ref);
+    }
 }
 
 TYPED_TEST(Warp, EmptyOutputs) {
