@@ -4,6 +4,7 @@ calls side by side with an earlier build.
     python bench/bench_small.py                      # small calls, this build
     python bench/bench_small.py --compare 82c600e    # also that commit, and large calls against it
     python bench/bench_small.py --rounds 9 --sizes 16 32 64 128
+    python bench/bench_small.py --compare 82c600e --large-only --rounds 12
 
 Small calls: warp_rgb, remap_rgb, remap_gray (bilinear, uint8) and detect
 (uint8, default scale) on square inputs of each size. Every round runs each
@@ -147,6 +148,7 @@ def main():
     parser.add_argument("--compare", metavar="REV", help="also time the build of this commit, and large calls")
     parser.add_argument("--rounds", type=int, default=7)
     parser.add_argument("--sizes", type=int, nargs="+", default=[16, 32, 64])
+    parser.add_argument("--large-only", action="store_true", help="with --compare: only the large calls")
     parser.add_argument("--worker", choices=["small", "large"], help=argparse.SUPPRESS)
     parser.add_argument("--site", help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -164,14 +166,14 @@ def main():
 
     # Small calls: every build on both cores and pinned to one, alternating.
     small = {(b, pin): [] for b in builds for pin in (False, True)}
-    for r in range(args.rounds):
+    for r in range(0 if args.large_only and args.compare else args.rounds):
         order = [(b, pin) for b in builds for pin in (False, True)]
         if r % 2:
             order.reverse()
         for b, pin in order:
             small[(b, pin)].append(run_worker("small", builds[b], args.sizes, pin)["times"])
-    names = list(small[("this", False)][0])
-    for b in builds:
+    names = list(small[("this", False)][0]) if small[("this", False)] else []
+    for b in builds if names else []:
         print(f"\nsmall calls, build {b}: best (median) in us over rounds; 2-core / 1-core of the best")
         print(f"{'call':<18} {'2 cores':>16} {'1 core':>16} {'ratio':>6}")
         ratios = []

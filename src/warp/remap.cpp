@@ -231,8 +231,8 @@ sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     const Maps maps{map_x, map_y, out_width};
     T* data = out.data();
-    pool::parallel_for(out_height, detail::row_cost(out_width, Channels, filter),
-                       [&](std::size_t begin, std::size_t end) {
+    const std::size_t row_cost = detail::row_cost(out_width, Channels, filter);
+    pool::parallel_for(out_height, row_cost, [&](std::size_t begin, std::size_t end) {
         if (filter == Filter::Lanczos3)
             remap_portion<T, Channels, Filter::Lanczos3>(source, maps, data, begin, end);
         else
