@@ -220,10 +220,12 @@ std::shared_ptr<Pool> current() {
 }
 
 // A hand-off to the workers and the wait for them cost 10-20 us on a 2-core
-// EPYC, so sharing a loop between two threads pays from about twice that
-// on: some 2^17 taps, a bilinear RGB warp of 74 x 74 pixels. Measured with
-// bench/bench_small.py.
-constexpr std::size_t default_inline_work = std::size_t{1} << 17;
+// EPYC (a bilinear 64 x 64 RGB warp took 31-35 us shared, 22 us alone), so
+// sharing a loop between two threads pays from about twice that on: some
+// 2^18 taps, a bilinear RGB warp of 114 x 114 pixels. On a busy machine
+// bench/bench_small.py finds the two equal near 128 x 128 and sharing 15%
+// faster at 192 x 192.
+constexpr std::size_t default_inline_work = std::size_t{1} << 18;
 std::atomic<std::size_t> g_inline_work{default_inline_work};
 
 // rows * row_cost, saturated.
