@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pool/pool.hpp"
@@ -20,8 +21,9 @@ constexpr std::size_t column_block = 4096;
 
 // Per-column products of the plane's X with the first column of the matrix,
 // for a block of columns. X and these products depend on the column only, so
-// they are formed once per block of a portion of rows; a row adds its own
-// terms to them, which keeps every pixel's operations and their order.
+// they are formed once per call for an output up to a block wide, and once
+// per block of a portion of rows for a wider one; a row adds its own terms to
+// them, which keeps every pixel's operations and their order.
 struct Columns {
     std::unique_ptr<double[]> terms;
     double* u;  // H0 * X
@@ -46,6 +48,7 @@ struct Plane {
     double scale;
     double off_x;
     double off_y;
+    const Columns* whole;  // the terms of every column, for outputs up to a block wide; else null
 };
 
 // Source positions of a run of output pixels in one row: each pixel's
@@ -89,12 +92,15 @@ void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t
     constexpr std::size_t run_length = detail::run_length;
     double sx[run_length];
     double sy[run_length];
-    // Outputs up to a block wide (all common ones) go row by row as a whole;
-    // wider ones a block of columns down the portion's rows at a time.
-    Columns cols(std::min(out_width, column_block));
+    // Outputs up to a block wide (all common ones) go row by row as a whole,
+    // with the call's terms; wider ones a block of columns down the portion's
+    // rows at a time, with terms of the portion's own.
+    std::optional<Columns> own;
+    if (p.whole == nullptr) own.emplace(column_block);
+    const Columns& cols = p.whole != nullptr ? *p.whole : *own;
     for (std::size_t first = 0; first < out_width; first += column_block) {
         const std::size_t width = std::min(column_block, out_width - first);
-        cols.fill(first, width, p.h, p.scale, p.off_x);
+        if (own) own->fill(first, width, p.h, p.scale, p.off_x);
         for (std::size_t y = begin; y < end; ++y) {
             const double plane_y = static_cast<double>(y) / p.scale + p.off_y;
             const double ru = p.h[1] * plane_y + p.h[2];
@@ -148,7 +154,12 @@ sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, 
     auto out = sample::Buffer<T>::unfilled(count);
     if (count == 0) return out;  // no rows, or rows of no pixels
 
-    const Plane plane{inverse, scale, off_x, off_y};
+    std::optional<Columns> whole;
+    if (out_width <= column_block) {
+        whole.emplace(out_width);
+        whole->fill(0, out_width, inverse, scale, off_x);
+    }
+    const Plane plane{inverse, scale, off_x, off_y, whole ? &*whole : nullptr};
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     T* data = out.data();
     pool::parallel_for(out_height, detail::row_cost(out_width, 3, filter), [&](std::size_t begin, std::size_t end) {
