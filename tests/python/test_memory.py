@@ -11,6 +11,7 @@ import textwrap
 
 import pytest
 
+import tessarin
 from conftest import SANITIZED
 
 pytestmark = pytest.mark.skipif(
@@ -67,3 +68,21 @@ def test_detect_on_a_wide_short_image_takes_what_a_square_one_does():
     pixels = (1 << 21) * 4
     setup = "gray = np.zeros((4, %d), np.uint8); gray[:, ::97] = 200" % (1 << 21)
     assert grown(setup, "tessarin.detect(gray)") <= 16 * pixels
+
+
+def machine_bytes():
+    fields = dict(line.split(":", 1) for line in open("/proc/meminfo"))
+    return sum(int(fields[k].split()[0]) * 1024 for k in ("MemTotal", "SwapTotal"))
+
+
+def test_a_detection_the_machine_cannot_hold_is_refused_before_it_starts():
+    # 65535^2 pixels (under 2^32) at scale 1 need some 90 GB of working
+    # image and field. The input is never touched: its pages stay unmade.
+    import numpy as np
+
+    side = 65535
+    if machine_bytes() >= 21 * side * side:
+        pytest.skip("this machine could hold the detection")
+    gray = np.empty((side, side), np.uint8)
+    with pytest.raises(MemoryError):
+        tessarin.detect(gray, 1.0)
