@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <optional>
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
+#include "pool/platform.hpp"
 #include "sample/size_mismatch.hpp"
 #include "warp/filter.hpp"
 #include "warp/samplers_wide.hpp"
@@ -18,11 +21,17 @@ inline std::size_t saturating_count(std::size_t a, std::size_t b, std::size_t c)
     return sample::saturating_product({a, b, c});
 }
 
-// a * b * c for an output that is about to be allocated; an overflowing count
-// is refused instead of wrapped into a small buffer.
+// a * b * c samples of type T for an output that is about to be allocated; an
+// overflowing count is refused instead of wrapped into a small buffer, and an
+// output larger than the machine's memory (where the system would grant it
+// and end the process once it is written) as memory that cannot be had.
+template <class T>
 inline std::size_t output_count(std::size_t a, std::size_t b, std::size_t c) {
     const auto count = sample::checked_product({a, b, c});
     if (!count) throw std::overflow_error("output size overflows a machine word");
+    const auto bytes = sample::checked_product({*count, sizeof(T)});
+    const std::uint64_t limit = pool::platform::memory_bytes();
+    if (bytes && limit != 0 && *bytes > limit) throw std::bad_alloc();
     return *count;
 }
 

@@ -222,7 +222,7 @@ template <class T, int Channels>
 sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std::size_t height, MapView map_x,
                                         MapView map_y, std::size_t out_width, std::size_t out_height,
                                         Filter filter) {
-    const std::size_t count = detail::output_count(out_width, out_height, Channels);
+    const std::size_t count = detail::output_count<T>(out_width, out_height, Channels);
     const auto table = detail::table_for(filter);
     // Rows are cleared by the row loop just before they are sampled, as in
     // the warp (warp.cpp).

@@ -144,7 +144,7 @@ sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, 
                                            std::size_t out_width, std::size_t out_height,
                                            const std::array<double, 9>& inverse, double scale, double off_x,
                                            double off_y, Filter filter) {
-    const std::size_t count = detail::output_count(out_width, out_height, 3);
+    const std::size_t count = detail::output_count<T>(out_width, out_height, 3);
     const auto table = detail::table_for(filter);
     // Every row is cleared by the row loop just before it is sampled (pixels
     // that no sampler writes stay 0), not all at once before the loop: the

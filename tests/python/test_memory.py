@@ -86,3 +86,11 @@ def test_a_detection_the_machine_cannot_hold_is_refused_before_it_starts():
     gray = np.empty((side, side), np.uint8)
     with pytest.raises(MemoryError):
         tessarin.detect(gray, 1.0)
+
+
+def test_an_output_larger_than_the_machine_is_refused_before_it_starts():
+    import numpy as np
+
+    width = machine_bytes() // 3 + 1
+    with pytest.raises(MemoryError):
+        tessarin.warp_rgb(np.zeros((4, 4, 3), np.uint8), [1, 0, 0, 0, 1, 0, 0, 0, 1], 1.0, 0, 0, "bilinear", (width, 1))
