@@ -40,6 +40,26 @@ apt_need() {
     return 1
 }
 
+# Makes locale $1 (such as de_DE.UTF-8) available to programs when it is
+# missing: the suites check that a locale with a decimal comma leaves the
+# module's text alone, and skip that check, saying why, where none exists.
+# Only root can add one; anyone else is told and carries on.
+ensure_locale() {
+    local name=$1 lang=${1%%.*} charset=${1#*.}
+    local want
+    want=$(echo "$lang.$charset" | tr 'A-Z' 'a-z' | tr -d -)
+    if locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d - | grep -qx "$want"; then
+        return 0
+    fi
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "locale $name is missing; not root, so the tests that need it are skipped" >&2
+        return 0
+    fi
+    apt_need locales && localedef -i "$lang" -f "$charset" "$name" >&2 ||
+        echo "could not make locale $name; the tests that need it are skipped" >&2
+    return 0
+}
+
 # The supported interpreters on this machine: pyenv's newest 3.11 and 3.13
 # when pyenv is there, else python3.
 find_pythons() {

@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 . scripts/lib.sh
 
 find_pythons
+# A locale with a decimal comma, for the tests of locale-independent text.
+ensure_locale de_DE.UTF-8
 
 # The native build's tools (CMake, Ninja) come from PyPI, into the first
 # interpreter's environment. The benchmarks are built too (not run), so that

@@ -3,10 +3,11 @@
 // The blur is separable, a horizontal pass and then a vertical one, but the
 // output keeps only one blurred sample per output pixel (source column
 // column_map[x], source row trunc(y / scale)), so only those are computed.
-// One parallel loop runs over the output rows. Each range of output rows blurs
-// the input rows it reads horizontally (whole rows, contiguous, so the taps
-// vectorise), keeps the mapped columns in a small window of rows, and blurs
-// that window vertically straight into the output row. No intermediate image
+// One parallel loop runs over the output rows. Each range of output rows,
+// a block of output columns at a time, blurs the stretch of the input rows it
+// reads horizontally (contiguous, so the taps vectorise), keeps the mapped
+// columns in a small window of rows, and blurs that window vertically
+// straight into the output row. No intermediate image
 // is made. The sums run in the vector variant chosen at the start of the call
 // (downscale_sum.hpp), which keeps every lane in tap order. Every sample is still 0.0 plus its taps in tap order, each product
 // and sum rounded on its own, exactly as two whole-image passes would give.
@@ -20,6 +21,7 @@
 #include <limits>
 
 #include "pool/pool.hpp"
+#include "sample/size_mismatch.hpp"
 
 namespace tessarin::detector {
 namespace {
@@ -27,26 +29,43 @@ namespace {
 // sqrt(2 ln 1000): the kernel reaches out to where the Gaussian falls to 1/1000.
 constexpr double kernel_reach = 3.7169221888498383;
 
-// buf[j] = row[clamp(first + j, 0, width - 1)] for j < count.
-void clamped_copy(const double* row, std::size_t width, std::ptrdiff_t first, std::size_t count, double* buf) {
+// Output columns whose window rows are kept together: a range of output rows
+// is made a block of columns at a time, so that its scratch (the window of
+// `taps` rows, the blurred and widened input rows) grows with the block
+// rather than with the image's width. Images up to 5120 columns wide at the
+// default scale are one block.
+constexpr std::size_t column_block = 4096;
+
+// A stretch of an input row's working values: seg[i] is column first + i.
+struct Stretch {
+    const double* seg;
+    std::size_t first;
+};
+
+// buf[j] = row[clamp(first + j, 0, width - 1)] for j < count, from the
+// stretch that holds those columns.
+void clamped_copy(Stretch row, std::size_t width, std::ptrdiff_t first, std::size_t count, double* buf) {
     const auto last = static_cast<std::ptrdiff_t>(width) - 1;
+    const auto origin = static_cast<std::ptrdiff_t>(row.first);
     for (std::size_t j = 0; j < count; ++j) {
         const std::ptrdiff_t c = std::clamp(first + static_cast<std::ptrdiff_t>(j), std::ptrdiff_t{0}, last);
-        buf[j] = row[c];
+        buf[j] = row.seg[c - origin];
     }
 }
 
-// Horizontal blur of one input row, out[x] = T1(x) for x < width, with the
-// samples beyond either end taken from the nearest end (for every tap, even
-// taps that reach past the whole row). Columns whose taps all fall inside the
-// row read it in place; the few near the ends read a clamped copy in `edge`
-// (room for n + 2n samples).
-void blur_row(WeightedSum weighted_sum, const double* row, std::size_t width, const std::vector<double>& kernel,
-              std::vector<double>& edge, std::vector<const double*>& src, double* out) {
+// Horizontal blur of columns [c0, c1) of one input row, out[j] = T1(c0 + j),
+// with the samples beyond either end of the row taken from the nearest end
+// (for every tap, even taps that reach past the whole row). The stretch holds
+// every column those taps reach once clamped to the row. Columns whose taps
+// all fall inside the row read it in place; the few near the ends read a
+// clamped copy in `edge` (room for n + 2n samples).
+void blur_columns(WeightedSum weighted_sum, Stretch row, std::size_t width, std::size_t c0, std::size_t c1,
+                  const std::vector<double>& kernel, std::vector<double>& edge, std::vector<const double*>& src,
+                  double* out) {
     const std::size_t taps = kernel.size();
     const std::size_t n = taps / 2;
-    const std::size_t inner_begin = std::min(n, width);
-    const std::size_t inner_end = width > 2 * n ? width - n : inner_begin;
+    const std::size_t inner_begin = std::min(std::max(c0, n), c1);
+    const std::size_t inner_end = width > 2 * n ? std::max(std::min(c1, width - n), inner_begin) : inner_begin;
 
     auto blur_span = [&](std::size_t begin, std::size_t end) {
         if (begin >= end) return;
@@ -58,16 +77,17 @@ void blur_row(WeightedSum weighted_sum, const double* row, std::size_t width, co
             const auto first = static_cast<std::ptrdiff_t>(begin + done) - static_cast<std::ptrdiff_t>(n);
             clamped_copy(row, width, first, part + 2 * n, edge.data());
             for (std::size_t i = 0; i < taps; ++i) src[i] = edge.data() + i;
-            weighted_sum(src.data(), kernel.data(), taps, out + begin + done, part);
+            weighted_sum(src.data(), kernel.data(), taps, out + (begin + done - c0), part);
         }
     };
 
-    blur_span(0, inner_begin);
+    blur_span(c0, inner_begin);
     if (inner_end > inner_begin) {
-        for (std::size_t i = 0; i < taps; ++i) src[i] = row + inner_begin - n + i;
-        weighted_sum(src.data(), kernel.data(), taps, out + inner_begin, inner_end - inner_begin);
+        // inner_begin - n is at or after the stretch's first column.
+        for (std::size_t i = 0; i < taps; ++i) src[i] = row.seg + (inner_begin - n - row.first) + i;
+        weighted_sum(src.data(), kernel.data(), taps, out + (inner_begin - c0), inner_end - inner_begin);
     }
-    blur_span(inner_end, width);
+    blur_span(inner_end, c1);
 }
 
 }  // namespace
@@ -134,43 +154,57 @@ void downscale_into(const T* image, std::size_t width, std::size_t height, doubl
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 
-    pool::parallel_for(oh, [&](std::size_t begin, std::size_t end) {
+    // An output row blurs about height / oh input rows across and its own
+    // columns down, `taps` taps a sample each.
+    const std::size_t row_cost =
+        sample::saturating_product({(height + oh - 1) / oh, width + 1, taps}) + sample::saturating_product({ow, taps});
+    pool::parallel_for(oh, row_cost, [&](std::size_t begin, std::size_t end) {
         // The horizontally blurred input rows this range of output rows reads,
-        // narrowed to the mapped columns: input row r lives in slot r % taps.
-        // Source rows only grow with the output row, and one output row reads
-        // at most `taps` consecutive input rows, so a slot is reused only once
-        // its row has fallen behind every later output row's reach.
-        std::vector<double> window(taps * ow);
-        std::vector<double> blurred(width);
-        std::vector<double> widened(std::is_same_v<T, double> ? 0 : width);
+        // narrowed to the mapped columns of a block: input row r lives in slot
+        // r % taps. Source rows only grow with the output row, and one output
+        // row reads at most `taps` consecutive input rows, so a slot is reused
+        // only once its row has fallen behind every later output row's reach.
+        const std::size_t block = std::min(ow, column_block);
+        std::vector<double> window(taps * block);
+        std::vector<double> blurred, widened;
         std::vector<double> edge(3 * n + 1);
         std::vector<const double*> src(taps);
-        std::size_t ready = 0;  // input rows below this are, or were, in the window
 
-        for (std::size_t y = begin; y < end; ++y) {
-            const std::size_t sy = source_index(y, scale, height);
-            const std::size_t lo = sy < n ? 0 : sy - n;
-            const std::size_t hi = std::min(sy + n, height - 1) + 1;
-            for (std::size_t r = std::max(lo, ready); r < hi; ++r) {
-                const T* in = image + r * width;
-                const double* row;
-                if constexpr (std::is_same_v<T, double>) {
-                    row = in;
-                } else {
-                    for (std::size_t x = 0; x < width; ++x) widened[x] = working_value(in[x]);
-                    row = widened.data();
+        for (std::size_t xb = 0; xb < ow; xb += block) {
+            const std::size_t nb = std::min(block, ow - xb);
+            // The input columns blurred for the block, and those their taps
+            // read once clamped to the row.
+            const std::size_t c0 = column_map[xb], c1 = column_map[xb + nb - 1] + 1;
+            const std::size_t lo = c0 > n ? c0 - n : 0, hi = std::min(width, c1 + n);
+            blurred.resize(c1 - c0);
+            if constexpr (!std::is_same_v<T, double>) widened.resize(hi - lo);
+            std::size_t ready = 0;  // input rows below this are, or were, in the window
+
+            for (std::size_t y = begin; y < end; ++y) {
+                const std::size_t sy = source_index(y, scale, height);
+                const std::size_t rlo = sy < n ? 0 : sy - n;
+                const std::size_t rhi = std::min(sy + n, height - 1) + 1;
+                for (std::size_t r = std::max(rlo, ready); r < rhi; ++r) {
+                    const T* in = image + r * width;
+                    Stretch row{nullptr, lo};
+                    if constexpr (std::is_same_v<T, double>) {
+                        row.seg = in + lo;
+                    } else {
+                        for (std::size_t x = lo; x < hi; ++x) widened[x - lo] = working_value(in[x]);
+                        row.seg = widened.data();
+                    }
+                    blur_columns(weighted_sum, row, width, c0, c1, kernel, edge, src, blurred.data());
+                    double* dst = window.data() + (r % taps) * block;
+                    for (std::size_t x = 0; x < nb; ++x) dst[x] = blurred[column_map[xb + x] - c0];
                 }
-                blur_row(weighted_sum, row, width, kernel, edge, src, blurred.data());
-                double* dst = window.data() + (r % taps) * ow;
-                for (std::size_t x = 0; x < ow; ++x) dst[x] = blurred[column_map[x]];
-            }
-            ready = hi;
+                ready = rhi;
 
-            for (std::size_t i = 0; i < taps; ++i) {
-                const std::size_t r = sy + i < n ? 0 : std::min(sy + i - n, height - 1);
-                src[i] = window.data() + (r % taps) * ow;
+                for (std::size_t i = 0; i < taps; ++i) {
+                    const std::size_t r = sy + i < n ? 0 : std::min(sy + i - n, height - 1);
+                    src[i] = window.data() + (r % taps) * block;
+                }
+                weighted_sum(src.data(), kernel.data(), taps, out + y * ow + xb, nb);
             }
-            weighted_sum(src.data(), kernel.data(), taps, out + y * ow, ow);
         }
     });
 }

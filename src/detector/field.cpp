@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "pool/pool.hpp"
+#include "sample/size_mismatch.hpp"
 
 
 namespace tessarin::detector {
@@ -130,7 +131,8 @@ NormRange level_line_field_into(const double* image, std::size_t width, std::siz
     // written, the zero ones too. The last row has no block below it and the
     // last column none to its right.
     const field_detail::FieldRows rows = field_detail::field_rows_for(simd::chosen());
-    pool::parallel_for(height, [&](std::size_t begin, std::size_t end) {
+    // A record (a hypot and two divisions) costs about as much as 16 taps.
+    pool::parallel_for(height, sample::saturating_product({width, 16}), [&](std::size_t begin, std::size_t end) {
         const std::size_t blocks_end = std::min(end, height - 1);
         if (begin < blocks_end) rows(image, field, width, begin, blocks_end);
         for (std::size_t y = begin; y < end; ++y) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 #include "detector/angles.hpp"
@@ -15,6 +16,7 @@
 #include "detector/refine.hpp"
 #include "detector/region.hpp"
 #include "detector/testing.hpp"
+#include "pool/platform.hpp"
 #include "sample/pages.hpp"
 
 namespace tessarin::detector {
@@ -102,21 +104,32 @@ template <class T>
 std::vector<Segment> run(WorkingImage<T>& input, std::size_t width, std::size_t height, double scale) {
     std::vector<Segment> out;
     std::size_t w = width, h = height;
-    double inv_scale = 1.0;
-    sample::Pages small;
-    const double* image;
     if (scale < 1.0) {
         w = downscaled_size(width, scale);
         h = downscaled_size(height, scale);
         if (w < 3 || h < 3) return out;
+    }
+    // Both refusals come before any work or allocation.
+    if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
+        throw std::length_error("the working image has 2^32 pixels or more");
+    // At its peak the detection holds the working image (8 bytes a pixel)
+    // beside the field and its marks (13). Where the system would grant that
+    // and end the process once it is touched, a detection that cannot fit is
+    // refused as memory that cannot be had.
+    const std::uint64_t limit = pool::platform::memory_bytes();
+    if (limit != 0 && static_cast<std::uint64_t>(w) * h > limit / (sizeof(double) + sizeof(Px) + 1))
+        throw std::bad_alloc();
+
+    double inv_scale = 1.0;
+    sample::Pages small;
+    const double* image;
+    if (scale < 1.0) {
         small = input.downscaled(width, height, scale);
         image = static_cast<const double*>(small.data());
         inv_scale = 1.0 / scale;
     } else {
         image = input.full();
     }
-    if (static_cast<std::uint64_t>(w) * h >= max_working_pixels)
-        throw std::length_error("the working image has 2^32 pixels or more");
 
     const std::size_t count = w * h;
     FieldAndMarks buffers(count);

@@ -4,6 +4,7 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#include <sys/sysinfo.h>
 
 #include <cerrno>
 #include <cmath>
@@ -143,6 +144,16 @@ std::size_t processors() {
     return n > 0 ? static_cast<std::size_t>(n) : fallback();
 #else
     return fallback();
+#endif
+}
+
+std::uint64_t memory_bytes() {
+#if defined(__linux__)
+    struct sysinfo info {};
+    if (sysinfo(&info) != 0) return 0;
+    return (static_cast<std::uint64_t>(info.totalram) + info.totalswap) * info.mem_unit;
+#else
+    return 0;
 #endif
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tessarin::pool::platform {
 
@@ -11,6 +12,12 @@ namespace tessarin::pool::platform {
 // processors; on Windows the processors in the process's affinity mask (all
 // active ones when the process spans several processor groups). At least 1.
 std::size_t processors();
+
+// Bytes of memory the system can back for a process at most, where it grants
+// allocations before their pages exist and ends a process that touches more
+// than there is (Linux: the machine's RAM and swap); 0 where no such bound is
+// known, the other systems failing an allocation they cannot back.
+std::uint64_t memory_bytes();
 
 // Registers handlers around fork(): `prepare` runs in the forking thread
 // before the fork, `parent` and `child` after it in each process. Where the

@@ -14,4 +14,10 @@ std::size_t workers();
 // a row of a running loop included.
 void set_workers(std::size_t n);
 
+// Sets the work (in taps) below which loops run on the calling thread alone,
+// and returns the previous value: 0 shares every loop among the workers, the
+// largest word keeps every loop on its caller. For tests that compare the
+// two paths, and benchmarks that find where they cross.
+std::size_t set_inline_work(std::size_t taps);
+
 }  // namespace tessarin::pool

@@ -9,7 +9,8 @@
 namespace tessarin::python {
 
 // Fixed-point with one decimal, correctly rounded with ties to even, never an
-// exponent; NaN and the infinities by name.
+// exponent; NaN and the infinities by name. The same digits as printf's "%.1f"
+// in the "C" locale, whatever locale the process has set.
 void append_number(std::string& out, double v);
 
 // "Segment((x1, y1)-(x2, y2), width=w)".

@@ -4,8 +4,11 @@
 
 #include <cstddef>
 #include <optional>
+#include <cstdint>
+#include <new>
 #include <stdexcept>
 
+#include "pool/platform.hpp"
 #include "sample/size_mismatch.hpp"
 #include "warp/filter.hpp"
 #include "warp/samplers_wide.hpp"
@@ -18,12 +21,28 @@ inline std::size_t saturating_count(std::size_t a, std::size_t b, std::size_t c)
     return sample::saturating_product({a, b, c});
 }
 
-// a * b * c for an output that is about to be allocated; an overflowing count
-// is refused instead of wrapped into a small buffer.
+// a * b * c samples of type T for an output that is about to be allocated; an
+// overflowing count is refused instead of wrapped into a small buffer, and an
+// output larger than the machine's memory (where the system would grant it
+// and end the process once it is written) as memory that cannot be had.
+template <class T>
 inline std::size_t output_count(std::size_t a, std::size_t b, std::size_t c) {
     const auto count = sample::checked_product({a, b, c});
     if (!count) throw std::overflow_error("output size overflows a machine word");
+    const auto bytes = sample::checked_product({*count, sizeof(T)});
+    const std::uint64_t limit = pool::platform::memory_bytes();
+    if (bytes && limit != 0 && *bytes > limit) throw std::bad_alloc();
     return *count;
+}
+
+// The work of one output row for the pool (pool.hpp), in taps: every sample
+// of a pixel weighs 4 source samples (bilinear) or 36 (Lanczos-3), and
+// finding a pixel's position and testing its bounds costs about 8 more
+// (measured: a bilinear pixel of a gray remap takes 2.4 ns, of an RGB warp
+// 5.4 ns, on a 2-core EPYC).
+inline std::size_t row_cost(std::size_t out_width, std::size_t channels, Filter filter) {
+    const std::size_t taps = filter == Filter::Lanczos3 ? 36 : 4;
+    return sample::saturating_product({out_width, channels * taps + 8});
 }
 
 // The image a driver reads, with the Lanczos-3 table of the call when the

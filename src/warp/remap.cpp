@@ -59,12 +59,13 @@ void fetch_entries(const float* m, std::size_t n) {
 // fourth-generation Zen; 128 by 128 and 512 by 32 were between the two.
 constexpr std::size_t block_rows = 256;
 constexpr std::size_t block_columns = 64;
-using Block = float[block_rows][block_columns];
+// A block's entries, row r at to[r]: up to block_rows rows.
+using BlockRow = float[block_columns];
 
 // Entries (y + r, x0 + i) of `m` for r < rows and i < n, into to[r][i]; the
 // row holds `columns` entries in all.
 void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t x0, std::size_t n,
-                  std::size_t columns, Block& to) {
+                  std::size_t columns, BlockRow* to) {
     const float* first = entry(m, y, x0);
     const std::ptrdiff_t down = m.row_step, across = m.column_step;
     const auto at = [&](std::size_t r, std::size_t i) {
@@ -181,18 +182,18 @@ template <class T, int N, Filter F>
 void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::size_t begin, std::size_t end) {
     double sx[block_columns];
     double sy[block_columns];
-    // 128 KiB for the two blocks: from the heap rather than the stack of
-    // whichever thread runs the portion (a failure reaches the caller as
-    // std::bad_alloc).
-    const std::unique_ptr<Block[]> blocks(new Block[2]);
-    Block& bx = blocks[0];
-    Block& by = blocks[1];
     const std::size_t out_width = maps.width;
     // The portion's rows in blocks of equal height: a short last block
     // (64 + 3 rows of a 67-row portion) would read a cache line of every
     // column for a few entries.
     const std::size_t blocks_down = (end - begin + block_rows - 1) / block_rows;
     const std::size_t height = (end - begin + blocks_down - 1) / blocks_down;
+    // At most 128 KiB for the two blocks, as many rows as a block has: from
+    // the heap rather than the stack of whichever thread runs the portion (a
+    // failure reaches the caller as std::bad_alloc).
+    const std::unique_ptr<BlockRow[]> blocks(new BlockRow[2 * height]);
+    BlockRow* bx = blocks.get();
+    BlockRow* by = blocks.get() + height;
     for (std::size_t y = begin; y < end; y += height) {
         const std::size_t rows = std::min(height, end - y);
         std::fill_n(out + y * out_width * N, rows * out_width * N, T{0});
@@ -221,7 +222,7 @@ template <class T, int Channels>
 sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std::size_t height, MapView map_x,
                                         MapView map_y, std::size_t out_width, std::size_t out_height,
                                         Filter filter) {
-    const std::size_t count = detail::output_count(out_width, out_height, Channels);
+    const std::size_t count = detail::output_count<T>(out_width, out_height, Channels);
     const auto table = detail::table_for(filter);
     // Rows are cleared by the row loop just before they are sampled, as in
     // the warp (warp.cpp).
@@ -231,7 +232,8 @@ sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
     const Maps maps{map_x, map_y, out_width};
     T* data = out.data();
-    pool::parallel_for(out_height, [&](std::size_t begin, std::size_t end) {
+    const std::size_t row_cost = detail::row_cost(out_width, Channels, filter);
+    pool::parallel_for(out_height, row_cost, [&](std::size_t begin, std::size_t end) {
         if (filter == Filter::Lanczos3)
             remap_portion<T, Channels, Filter::Lanczos3>(source, maps, data, begin, end);
         else

@@ -282,7 +282,22 @@ INSTANTIATE_TEST_SUITE_P(
                       // rows exactly as wide as the kernel, one less, one more
                       std::make_tuple(6, 20, 0.8), std::make_tuple(7, 20, 0.8), std::make_tuple(8, 20, 0.8),
                       // wide kernels, source rows several apart
-                      std::make_tuple(50, 200, 0.2), std::make_tuple(30, 120, 0.1)));
+                      std::make_tuple(50, 200, 0.2), std::make_tuple(30, 120, 0.1),
+                      // more output columns than one block of the window holds
+                      // (4096), with a short last block; a wide kernel too
+                      std::make_tuple(5200, 5, 0.8), std::make_tuple(8197, 6, 0.5),
+                      std::make_tuple(41017, 31, 0.1)));
+
+// Samples widened as they are read, a stretch of each row per block of
+// columns: the bits of the same image given as doubles.
+TEST(Downscale, WideRowsOfBytesMatchTheirDoubles) {
+    const std::size_t w = 9001, h = 7;
+    std::vector<std::uint8_t> bytes(w * h);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 24);
+    const std::vector<double> wide(bytes.begin(), bytes.end());
+    for (double scale : {0.8, 0.45})
+        expect_same_bits(downscale(bytes.data(), w, h, scale).pixels, downscale(wide.data(), w, h, scale).pixels);
+}
 
 TEST(Downscale, SpecialSamplesMatchReference) {
     // Infinities, NaN and negative zero travel through the same operations in
@@ -314,12 +329,16 @@ TEST_P(WorkersTest, OutputIndependentOfPoolSize) {
     const std::size_t w = 301, h = 203;
     const std::vector<double> img = random_image(w, h, 99);
     std::vector<std::vector<double>> results;
+    // All rows on the calling thread, then shared among 1, 2 and 7 workers.
+    const std::size_t before = tessarin::pool::set_inline_work(std::numeric_limits<std::size_t>::max());
+    results.push_back(downscale(img.data(), w, h, scale).pixels);
+    tessarin::pool::set_inline_work(0);
     for (std::size_t workers : {1u, 2u, 7u}) {
         tessarin::pool::set_workers(workers);
         results.push_back(downscale(img.data(), w, h, scale).pixels);
     }
-    expect_same_bits(results[1], results[0]);
-    expect_same_bits(results[2], results[0]);
+    tessarin::pool::set_inline_work(before);
+    for (std::size_t k = 1; k < results.size(); ++k) expect_same_bits(results[k], results[0]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, WorkersTest, ::testing::Values(0.8, 0.3));

@@ -241,8 +241,11 @@ TEST(LevelLineField, SameFieldAndNormRangeWithAnyNumberOfWorkers) {
     img[300 * w + 500] = 1e6;  // the strongest gradient, far down
     const std::size_t before = pool::workers();
     std::vector<std::vector<Px>> fields;
-    for (std::size_t n : {1u, 2u, 7u}) {
-        pool::set_workers(n);
+    // 0: every row on the calling thread; then shared among n workers.
+    const std::size_t inline_before = pool::set_inline_work(0);
+    for (std::size_t n : {0u, 1u, 2u, 7u}) {
+        pool::set_inline_work(n == 0 ? std::numeric_limits<std::size_t>::max() : 0);
+        if (n != 0) pool::set_workers(n);
         std::vector<Px> f(w * h);
         const NormRange r = level_line_field_into(img.data(), w, h, f.data());
         const NormRange want = norm_range(f);
@@ -251,6 +254,7 @@ TEST(LevelLineField, SameFieldAndNormRangeWithAnyNumberOfWorkers) {
         fields.push_back(std::move(f));
     }
     pool::set_workers(before);
+    pool::set_inline_work(inline_before);
     for (std::size_t k = 1; k < fields.size(); ++k)
         EXPECT_EQ(std::memcmp(fields[0].data(), fields[k].data(), fields[0].size() * sizeof(Px)), 0) << k;
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -113,4 +115,36 @@ TEST(Pool, RowsMayReplaceThePoolTheyRunOn) {
     other.join();
     pool::set_workers(0);
     for (std::size_t i = 0; i < visits.size(); ++i) ASSERT_EQ(visits[i].load(), 2) << "row " << i / inner;
+}
+
+// A loop whose work is below the threshold runs as one range on the calling
+// thread; above it, or with a cost of 0 (unknown), it is shared out. The
+// pool's own loops prove that the results do not change either way.
+TEST(Pool, SmallWorkStaysOnTheCallingThread) {
+    pool::set_workers(2);
+    const std::size_t before = pool::set_inline_work(1000);
+    struct Range {
+        std::size_t begin, end;
+        std::thread::id thread;
+    };
+    auto ranges_of = [](std::size_t rows, std::size_t cost) {
+        std::vector<Range> seen;
+        std::mutex m;
+        pool::parallel_for(rows, cost, [&](std::size_t begin, std::size_t end) {
+            std::lock_guard<std::mutex> lock(m);
+            seen.push_back({begin, end, std::this_thread::get_id()});
+        });
+        return seen;
+    };
+    const auto small = ranges_of(99, 10);  // 990 taps
+    ASSERT_EQ(small.size(), 1u);
+    EXPECT_EQ(small[0].begin, 0u);
+    EXPECT_EQ(small[0].end, 99u);
+    EXPECT_EQ(small[0].thread, std::this_thread::get_id());
+    EXPECT_GT(ranges_of(100, 10).size(), 1u);  // 1000 taps
+    EXPECT_GT(ranges_of(99, 0).size(), 1u);
+    // A product that would wrap to a small number saturates instead.
+    EXPECT_GT(ranges_of(4, std::numeric_limits<std::size_t>::max() / 2 + 1).size(), 1u);
+    pool::set_inline_work(before);
+    pool::set_workers(0);
 }

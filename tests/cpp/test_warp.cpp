@@ -217,6 +217,14 @@ TYPED_TEST(Warp, MatchesThePerPixelFormula) {
             ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f)), ref_big)
                 << scale;
         }
+    // Wider than the block of columns whose terms are made together, with a
+    // short last block: the terms of every block start from its own column.
+    const std::array<double, 9> across = {0.0065, 0.01, -3.0, -0.0002, 0.6, 2.5, 0.00002, -0.0002, 1.0};
+    for (Filter f : both_filters) {
+        const std::size_t ow = 2 * 4096 + 77;
+        const auto ref = reference_warp(big, 67, 41, ow, 3, across, 0.9, -40.0, 0.5, f);
+        ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, ow, 3, across, 0.9, -40.0, 0.5, f)), ref);
+    }
 }
 
 TYPED_TEST(Warp, EmptyOutputs) {
@@ -531,16 +539,24 @@ protected:
     static void TearDownTestSuite() { pool::set_workers(0); }
 };
 
+// Every loop on the calling thread, or every loop shared among one worker
+// and the caller, or among GetParam() workers: the same output.
 TEST_P(WorkerCounts, GiveTheSameOutput) {
     pool::set_workers(1);
+    const std::size_t before = pool::set_inline_work(std::numeric_limits<std::size_t>::max());
+    const Outputs alone = compute();
+    pool::set_inline_work(0);
     const Outputs one = compute();
     pool::set_workers(GetParam());
     const Outputs many = compute();
-    EXPECT_EQ(one.warp_bilinear, many.warp_bilinear);
-    EXPECT_EQ(one.warp_lanczos, many.warp_lanczos);
-    EXPECT_EQ(one.gray, many.gray);
-    EXPECT_EQ(one.rgb, many.rgb);
-    EXPECT_FALSE(one.rgb.empty());
+    pool::set_inline_work(before);
+    for (const Outputs* o : {&one, &many}) {
+        EXPECT_EQ(alone.warp_bilinear, o->warp_bilinear);
+        EXPECT_EQ(alone.warp_lanczos, o->warp_lanczos);
+        EXPECT_EQ(alone.gray, o->gray);
+        EXPECT_EQ(alone.rgb, o->rgb);
+    }
+    EXPECT_FALSE(alone.rgb.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Pool, WorkerCounts, ::testing::Values(1, 2, 7));

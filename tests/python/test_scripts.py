@@ -32,3 +32,15 @@ def test_missing_packages_are_not_installed_without_root():
     assert r.returncode == 1
     assert "not root" in r.stderr and "no-such-package-here" in r.stderr
     assert "ran apt-get" not in r.stdout + r.stderr
+
+
+def test_a_missing_locale_is_only_reported_without_root():
+    # Neither localedef nor apt-get may run, and the run goes on.
+    r = bash("id() { echo 1000; }\nlocale() { echo C; }\nlocaledef() { echo ran localedef; }\n"
+             "apt-get() { echo ran apt-get; }\nensure_locale xx_YY.UTF-8 && echo went on")
+    assert r.returncode == 0 and "went on" in r.stdout
+    assert "not root" in r.stderr and "xx_YY.UTF-8" in r.stderr
+    assert "ran" not in r.stdout + r.stderr
+    # A locale already there (as `locale -a` spells it) needs nothing.
+    r = bash("locale() { echo de_DE.utf8; }\nlocaledef() { echo ran localedef; }\nensure_locale de_DE.UTF-8")
+    assert r.returncode == 0 and "ran" not in r.stdout + r.stderr and r.stderr == ""

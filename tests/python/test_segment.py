@@ -51,6 +51,35 @@ def test_repr_uses_one_decimal(segments):
         assert repr(s) == text == str(s)
 
 
+@pytest.fixture
+def decimal_comma():
+    """Sets a locale whose decimal point is a comma (as GUI programs do)."""
+    import locale
+
+    saved = locale.setlocale(locale.LC_ALL)
+    for name in ("de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"):
+        try:
+            locale.setlocale(locale.LC_ALL, name)
+        except locale.Error:
+            continue
+        if locale.localeconv()["decimal_point"] == ",":
+            break
+    else:
+        locale.setlocale(locale.LC_ALL, saved)
+        pytest.skip("no locale with a decimal comma is installed (scripts/lib.sh ensure_locale makes one)")
+    yield
+    locale.setlocale(locale.LC_ALL, saved)
+
+
+def test_repr_ignores_the_locale(segments, decimal_comma):
+    for s in segments:
+        text = "Segment(({}, {})-({}, {}), width={})".format(
+            *(format(v, ".1f") for v in (s.x1, s.y1, s.x2, s.y2, s.width))
+        )
+        assert repr(s) == text
+        assert "," not in text.split("width=")[1]
+
+
 def test_sorted_longest_first(segments):
     lengths = [s.length for s in segments]
     assert lengths == sorted(lengths, reverse=True)
