@@ -20,8 +20,8 @@ filters for the resamplers), this build and the earlier one, each in its own
 process, interleaved round by round; the table gives medians and the ratio
 (this build / the earlier one), and whether the outputs are identical.
 
---compare REV builds commit REV once into build/compare/<commit> (as
-bench_resample.py does).
+--compare REV builds commit REV once into build/compare/<commit> (the
+benchmarks' one helper for earlier builds, bench/build_tools.py).
 """
 
 from __future__ import annotations
@@ -158,9 +158,9 @@ def main():
     builds = {"this": None}
     if args.compare:
         sys.path.insert(0, str(Path(__file__).resolve().parent))
-        from bench_resample import build_revision
+        from build_tools import build_revision
 
-        commit, site = build_revision(args.compare)
+        commit, site = build_revision(Path(__file__).resolve().parent.parent, args.compare)
         builds[commit[:9]] = site
     print(f"{os.cpu_count()} processors; {args.rounds} rounds; sizes {args.sizes}", flush=True)
 
