@@ -24,6 +24,7 @@ def checked(source):
     )
 
 
+@pytest.mark.thread_unsafe(reason="changes the process's working directory and sys.stdout")
 def test_readme_python_blocks_run(tmp_path):
     blocks = BLOCK.findall((ROOT / "README.md").read_text())
     assert len(blocks) >= 4
