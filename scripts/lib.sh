@@ -221,5 +221,6 @@ parallel_suite() {
     local py=$1
     "$py" -m pip install -q --disable-pip-version-check --only-binary=:all: pytest-run-parallel >&2 || return 1
     (cd tests/python &&
-        PYTEST_RUN_PARALLEL_VERBOSE=1 "$py" -m pytest -p no:cacheprovider --parallel-threads="${TESSARIN_PARALLEL_THREADS:-4}" .)
+        PYTEST_RUN_PARALLEL_VERBOSE=1 "$py" -m pytest -p no:cacheprovider --durations=8 \
+            --parallel-threads="${TESSARIN_PARALLEL_THREADS:-4}" .)
 }
