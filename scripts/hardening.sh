@@ -12,7 +12,11 @@
 #      distribution offers: the detector and the resampling samplers and
 #      drivers, from the committed seed corpus.
 #
-# Arguments pick stages (asan, tsan, fuzz; default all).
+#   4. On demand only (tsan-ft): free-threaded CPython 3.14 built with
+#      ThreadSanitizer, the module built with it, and the concurrency tests and
+#      a run with every API test in 4 threads at once under it.
+#
+# Arguments pick stages (asan, tsan, fuzz, tsan-ft; default asan tsan fuzz).
 # HARDENING_FUZZ_SECONDS sets each fuzz target's run time (default 120).
 # HARDENING_FUZZ_SEED sets the fuzzers' seed (default 1, so a run repeats the last).
 # Distribution packages (GoogleTest, clang) are installed only when running as
@@ -140,6 +144,64 @@ if want fuzz; then
     for target in detect resample; do
         stage "fuzz $target for ${fuzz_seconds}s" fuzz_run "$target"
     done
+fi
+
+# --- 4. Free-threaded CPython under ThreadSanitizer (on demand: tsan-ft) ------
+# CPython 3.14 built free-threaded with ThreadSanitizer by clang (once, into
+# TESSARIN_FT_TSAN_PREFIX, default ~/.cache/tessarin/cpython-3.14.7t-tsan-clangN,
+# from the same source as scripts/freethreaded.sh), the module built with
+# -fsanitize=thread by the same clang, and under them the tests whose threads
+# share the module and the suite's API tests with each run by 4 threads at
+# once. NumPy is its cp314t wheel, not instrumented. Forking tests are left
+# out: ThreadSanitizer cannot start threads in the child of a threaded process.
+tsan_ft_py=
+tsan_ft_build() {
+    local n base dir
+    # The interpreter's own reports are for the tests; pip and CMake run it too.
+    local TSAN_OPTIONS=report_bugs=0
+    export TSAN_OPTIONS
+    n=$(newest_clang) || { echo "no clang found" >&2; return 1; }
+    base=$(cpython_freethreaded "${TESSARIN_FT_TSAN_PREFIX:-$cpython_cache/cpython-${cpython_version}t-tsan-clang$n}" \
+           --with-thread-sanitizer CC="clang-$n" CXX="clang++-$n") || return 1
+    # The interpreter's own suppressions and NumPy's, in the one file TSAN_OPTIONS takes.
+    mkdir -p "$out" && tsan_ft_suppressions=$out/tsan-ft.supp &&
+        cat "$(dirname "$(dirname "$base")")/lib/tsan-suppressions.txt" tests/sanitizers/tsan-numpy.supp >"$tsan_ft_suppressions" ||
+        return 1
+    dir=$(venv_dir "$base") || return 1
+    [ -x "$dir/bin/python" ] || "$base" -m venv "$dir" || return 1
+    tsan_ft_py=$root/$dir/bin/python
+    local reqs
+    mapfile -t reqs < <(test_requirements "$tsan_ft_py" | grep -E '^(numpy|pytest|hypothesis)([^a-zA-Z0-9_.-]|$)')
+    "$tsan_ft_py" -m pip install -q --disable-pip-version-check --only-binary=:all: "${reqs[@]}" pytest-run-parallel ||
+        return 1
+    build tsan-ft -DCMAKE_CXX_COMPILER="clang++-$n" -DTESSARIN_SANITIZE=thread -DTESSARIN_BUILD_TESTS=OFF \
+        -DTESSARIN_BUILD_MODULE=ON -DPython_EXECUTABLE="$tsan_ft_py"
+}
+tsan_ft_pytest() {
+    (
+        cd tests/python &&
+        export PYTHONPATH=$out/tsan-ft &&
+        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1:suppressions=$tsan_ft_suppressions" &&
+        "$tsan_ft_py" -c 'import sys, tessarin
+assert "build/hardening" in tessarin.__file__, tessarin.__file__
+assert not sys._is_gil_enabled()' &&
+        "$tsan_ft_py" -m pytest -p no:cacheprovider --capture=sys -k "not fork" "$@"
+    )
+}
+tsan_ft_concurrency() {
+    tsan_ft_pytest -q -p no:run-parallel test_stress.py test_detect_api.py::test_threads_give_identical_results \
+        test_module.py::test_first_calls_from_many_threads_at_once test_module.py::test_gil_stays_off_after_import_and_every_function
+}
+tsan_ft_parallel() {
+    PYTEST_RUN_PARALLEL_VERBOSE=1 tsan_ft_pytest --parallel-threads=4 \
+        test_detect_api.py test_resample.py test_segment.py test_module.py test_ownership.py
+}
+if want tsan-ft; then
+    stage "TSan free-threaded 3.14 build" tsan_ft_build
+    if [ -n "$tsan_ft_py" ]; then
+        stage "TSan free-threaded 3.14 concurrency tests" tsan_ft_concurrency
+        stage "TSan free-threaded 3.14, 4 threads per test" tsan_ft_parallel
+    fi
 fi
 
 summary

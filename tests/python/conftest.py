@@ -18,6 +18,13 @@ def rectangle_image(height=120, width=160, dtype=np.uint8, value=200, background
     return np.clip(img, 0, 255).round().astype(dtype)
 
 
+def pytest_configure(config):
+    # The suite also runs with every test in several threads at once
+    # (pytest-run-parallel); tests that cannot carry this mark, with a reason,
+    # and run in one thread. Named here too, for runs without the plugin.
+    config.addinivalue_line("markers", "thread_unsafe(reason): the test runs in one thread only")
+
+
 @pytest.fixture
 def rect_u8():
     return rectangle_image()

@@ -62,6 +62,7 @@ def test_empty_result_keeps_the_record_type(batch):
     assert records.shape == (0,) and records.dtype == batch.SEGMENT_DTYPE
 
 
+@pytest.mark.thread_unsafe(reason="starts a cluster of worker processes")
 def test_dask_worker_processes_match_sequential_detection(batch, folder):
     distributed = pytest.importorskip("distributed")
     paths = batch.images_in(folder)

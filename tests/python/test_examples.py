@@ -4,6 +4,7 @@ import importlib.util
 import pathlib
 import subprocess
 import sys
+import threading
 
 import numpy as np
 import pytest
@@ -15,13 +16,19 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLES = ROOT / "examples"
 
 
+_loading = threading.Lock()
+
+
 def load(name):
-    if name not in sys.modules:
-        spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
-        module = importlib.util.module_from_spec(spec)
-        sys.modules[name] = module
-        spec.loader.exec_module(module)
-    return sys.modules[name]
+    # Under the lock: the module is in sys.modules while it runs, and another
+    # thread must not take it from there half made.
+    with _loading:
+        if name not in sys.modules:
+            spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
+            module = importlib.util.module_from_spec(spec)
+            sys.modules[name] = module
+            spec.loader.exec_module(module)
+        return sys.modules[name]
 
 
 def run(script, *args, cwd, ok=True, python=(sys.executable,)):

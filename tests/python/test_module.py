@@ -1,5 +1,7 @@
+import os
 import subprocess
 import sys
+import sysconfig
 import textwrap
 
 import pytest
@@ -132,3 +134,29 @@ def test_first_calls_from_many_threads_at_once():
     )
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "ok"
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="needs a free-threaded interpreter")
+def test_gil_stays_off_after_import_and_every_function():
+    # A fresh interpreter, without a PYTHON_GIL that would force the answer:
+    # an extension that does not declare it runs without the GIL turns it back
+    # on for the whole process when it is imported.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    code = """
+        import sys
+        import numpy as np
+        import tessarin
+        img = np.zeros((40, 50, 3), np.uint8)
+        img[10:30, 15:35] = 200
+        mx, my = np.meshgrid(np.arange(50, dtype=np.float32), np.arange(40, dtype=np.float32))
+        assert tessarin.detect(img[..., 0], 1.0)
+        tessarin.warp_rgb(img, [1, 0, 0, 0, 1, 0, 0, 0, 1], 1.0, 0.0, 0.0, "lanczos3")
+        tessarin.remap_rgb(img, mx, my)
+        tessarin.remap_gray(img[..., 0], mx, my)
+        print(sys._is_gil_enabled())
+        """
+    out = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                         timeout=120, env=env)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "False", out.stderr
+    assert "GIL" not in out.stderr

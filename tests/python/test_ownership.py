@@ -90,6 +90,7 @@ def test_calls_keep_reference_counts():
 
 
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under AddressSanitizer")
+@pytest.mark.thread_unsafe(reason="measures the process's resident size")
 def test_resident_memory_stays_flat():
     calls = _calls()
     _run_all(calls, 20)  # warm-up: pool threads, NumPy caches, type objects
@@ -103,6 +104,7 @@ def test_resident_memory_stays_flat():
 
 
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under AddressSanitizer")
+@pytest.mark.thread_unsafe(reason="measures the process's resident size")
 def test_large_results_are_freed_by_whichever_thread_drops_them():
     src = np.zeros((1000, 1000, 3), np.uint8)
     handoff = queue.Queue()
@@ -178,6 +180,7 @@ def test_maps_of_sizes_that_cannot_be_allocated_are_refused(shape, fn, src):
     "shape",
     [(1 << 16, 1 << 16), (1, 1 << 32), (1 << 32, 1), (1 << 17, 1 << 17)],
 )
+@pytest.mark.thread_unsafe(reason="times the refusal")
 def test_detect_refuses_images_of_two_to_the_32_pixels_before_copying(shape):
     # Zero strides: a copy would need gigabytes, so the refusal must come first.
     img = np.broadcast_to(np.float32(1.0), shape)

@@ -20,6 +20,11 @@ import re
 
 import pytest
 
+# Each example runs in a scratch folder as the working directory, with its
+# printing captured: both belong to the whole process, so these tests run one
+# thread at a time under the parallel-threads runs.
+pytestmark = pytest.mark.thread_unsafe(reason="changes the process's working directory and sys.stdout")
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BLOCK = re.compile(r"^```python\n(.*?)^```", re.S | re.M)
 SHOWN = re.compile(r"^(\s*)print\((.*)\)\s+# (.*?)(?::.*)?$")

@@ -385,6 +385,7 @@ def resident_bytes():
 
 
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under the sanitizer's quarantine")
+@pytest.mark.thread_unsafe(reason="measures the process's resident size")
 def test_memory_stays_flat():
     src = image(64, 64, dtype=np.uint16)
     flipped, gray = src[::-1, ::-1], src[..., 0]  # not contiguous: copied on every call

@@ -106,6 +106,7 @@ def _wait(pid, seconds=120):
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+@pytest.mark.thread_unsafe(reason="forks; the threads it runs beside are its own")
 def test_fork_while_other_threads_use_the_pool(tasks, expected):
     """Threads keep the pool busy while the process forks; the child, which has
     none of those threads, must still get every result right."""
@@ -143,6 +144,7 @@ def _pool_task(name):
 
 
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")
+@pytest.mark.thread_unsafe(reason="a process pool made by fork")
 def test_multiprocessing_pool_with_fork(tasks, expected):
     _reference(tasks)  # the parent's pool is up and warm before the fork
     with multiprocessing.get_context("fork").Pool(2) as workers:

@@ -30,6 +30,7 @@ def run(scratch, *args):
     return subprocess.run([sys.executable, "-m", *args], cwd=scratch, capture_output=True, text=True, timeout=600)
 
 
+@pytest.mark.thread_unsafe(reason="the mypy runs share one cache folder")
 def test_examples_and_typical_calls_pass_strict(scratch):
     files = [str(p) for p in sorted((ROOT / "examples").glob("*.py"))] + [str(CALLS)]
     if importlib.util.find_spec("distributed") is None:
@@ -38,6 +39,7 @@ def test_examples_and_typical_calls_pass_strict(scratch):
     assert result.returncode == 0, result.stdout
 
 
+@pytest.mark.thread_unsafe(reason="the mypy runs share one cache folder")
 def test_stub_matches_the_module(scratch):
     result = run(scratch, "mypy.stubtest", "tessarin")
     assert result.returncode == 0, result.stdout + result.stderr
