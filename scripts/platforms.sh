@@ -20,7 +20,8 @@ self=$(pwd)/scripts/platforms.sh
 root=$(pwd)
 jobs=${PLATFORMS_JOBS:-2}
 
-# apt_need installs the missing Debian packages named (as root only).
+# apt_need installs the missing Debian packages named (as root only);
+# stage and summary run the stages and print their table.
 . scripts/lib.sh
 
 # configure_and_build DIR [cmake arguments...]: the native tests only.
@@ -64,25 +65,21 @@ stage_windows() {
     "$wine" ./build/windows/tessarin_tests.exe --gtest_brief=1
 }
 
-# One stage in a process of its own, so that its first failing command ends it.
+# One stage in a process of its own, so that its first failing command ends
+# it (a function run as the left side of || would ignore set -e).
 if [ "${1:-}" = --run ]; then
-    "stage_$2"
+    "stage_${2//-/_}"
     exit
 fi
 
-status=0
-summary=()
-for stage in $stages; do
-    case $stage in
-        clang | aarch64 | windows) ;;
-        *) echo "unknown stage '$stage' (clang, aarch64, windows)" >&2; exit 2 ;;
+all="clang aarch64 windows"
+for name in $stages; do
+    case " $all " in
+        *" $name "*) ;;
+        *) echo "unknown stage '$name' ($all)" >&2; exit 2 ;;
     esac
-    echo "== $stage ($(date +%T))"
-    start=$SECONDS
-    result=ok
-    "$BASH" "$self" --run "$stage" || { result=FAILED; status=1; }
-    summary+=("$(printf '%-8s %-6s %4ds' "$stage" "$result" $((SECONDS - start)))")
 done
-echo "== platforms"
-printf '%s\n' "${summary[@]}"
-exit $status
+for name in $stages; do
+    stage "$name" "$BASH" "$self" --run "$name"
+done
+summary
