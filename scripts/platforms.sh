@@ -95,7 +95,8 @@ stage_windows() {
 # a sysroot. Packages the suite can also use but that are not here make their
 # tests skip: Pillow (bookworm's 9.4 lacks what the examples use from 10.1),
 # mypy, build, dask and scikit-image.
-target_packages=(python3.11 libpython3.11-dev python3-numpy python3-pytest python3-hypothesis)
+# libstdc++6 is the module's own run-time library.
+target_packages=(python3.11 libpython3.11-dev libstdc++6 python3-numpy python3-pytest python3-hypothesis)
 # The module is compiled against NumPy 2's headers (Debian's NumPy 1.24 then
 # runs it, as any NumPy from 1.23 does): those of one wheel for the target,
 # pinned by its hash.
