@@ -95,5 +95,20 @@ if(TESSARIN_BUILD_MODULE)
       "${_tessarin_numpy_version} with headers at '${TESSARIN_NUMPY_INCLUDE}' "
       "(install numpy>=2.0, the module built with them also runs on NumPy 1.23 and later).")
   endif()
-  add_compile_definitions(NPY_TARGET_VERSION=NPY_1_23_API_VERSION)
+  # Only the module's sources include NumPy's headers, so the definition goes
+  # on that target alone (defined after this file runs): the native core then
+  # compiles the same with or without the module, and one build directory
+  # serves both (scripts/platforms.sh builds the aarch64 tests and module so).
+  cmake_language(DEFER CALL target_compile_definitions tessarin PRIVATE
+                 NPY_TARGET_VERSION=NPY_1_23_API_VERSION)
+
+  # FindPython cannot run the interpreter of a cross build, and then leaves
+  # the module without the interpreter's own file name suffix (the extension
+  # suffix, from the target's sysconfig EXT_SUFFIX). A cross build gives it.
+  set(TESSARIN_EXTENSION_SUFFIX "" CACHE STRING
+      "The module's file name suffix for a cross build, such as .cpython-311-aarch64-linux-gnu.so")
+  if(TESSARIN_EXTENSION_SUFFIX)
+    cmake_language(DEFER CALL set_target_properties tessarin PROPERTIES
+                   SUFFIX "${TESSARIN_EXTENSION_SUFFIX}")
+  endif()
 endif()
