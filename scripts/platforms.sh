@@ -20,14 +20,16 @@
 #                   whose results on a detection, warp and remap must be the
 #                   GCC build's, bit for bit.
 #
-# Arguments pick stages (default all). A stage installs the Debian packages
+# Arguments pick stages (default all but python-aarch64, which runs by hand
+# until its suite passes under qemu-user: a few tests still fail there, and
+# children forked beside the pool's threads can hang the emulator). A stage installs the Debian packages
 # it lacks when run as root and stops with their names otherwise. Build
 # directories under build/ are reused, so a second run only rebuilds what
 # changed; downloads for the aarch64 sysroot are kept under
 # ${TESSARIN_CACHE:-~/.cache/tessarin}. Exits non-zero if any stage failed;
 # prints each stage's time.
 set -euo pipefail
-stages=${*:-clang aarch64 windows python-aarch64 libcxx}
+stages=${*:-clang aarch64 windows libcxx}
 self=$(realpath "$0")
 cd "$(dirname "$0")/.."
 root=$(pwd)
