@@ -46,6 +46,7 @@ from pathlib import Path
 
 import numpy as np
 
+import build_tools
 from build_tools import build_revision
 
 WIDTH, HEIGHT = 1920, 1080
@@ -267,16 +268,7 @@ def worker(args):
 # --- the parent: builds, rounds, tables -------------------------------------------------------------
 
 def run_worker(site, extra, pin=False):
-    cmd = [sys.executable, str(Path(__file__).resolve()), *extra]
-    if site is not None:
-        cmd += ["--site", str(site)]
-    if pin:
-        cmd = ["taskset", "-c", "0", *cmd]
-    # Run outside the repository so that `import tessarin` finds the build asked for.
-    done = subprocess.run(cmd, capture_output=True, text=True, cwd=tempfile.gettempdir())
-    if done.returncode != 0:
-        sys.exit(f"worker failed: {' '.join(cmd)}\n{done.stderr}")
-    return json.loads(done.stdout.strip().splitlines()[-1])
+    return build_tools.run_worker(Path(__file__).resolve(), extra, site, pin)
 
 
 def med(ts):

@@ -31,9 +31,7 @@ import hashlib
 import json
 import os
 import statistics
-import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -132,15 +130,10 @@ def worker(args):
 # --- the parent ----------------------------------------------------------------------------------
 
 def run_worker(kind, site, sizes, pin):
-    cmd = [sys.executable, str(Path(__file__).resolve()), "--worker", kind, "--sizes", *map(str, sizes)]
-    if site is not None:
-        cmd += ["--site", str(site)]
-    if pin:
-        cmd = ["taskset", "-c", "0", *cmd]
-    done = subprocess.run(cmd, capture_output=True, text=True, cwd=tempfile.gettempdir())
-    if done.returncode != 0:
-        sys.exit(f"worker failed: {' '.join(cmd)}\n{done.stderr}")
-    return json.loads(done.stdout.strip().splitlines()[-1])
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    from build_tools import run_worker as run
+
+    return run(Path(__file__).resolve(), ["--worker", kind, "--sizes", *map(str, sizes)], site, pin)
 
 
 def main():

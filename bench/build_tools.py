@@ -12,10 +12,12 @@ interpreter, which is installed when it is missing.
 from __future__ import annotations
 
 import importlib.util
+import json
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import tomllib
 from pathlib import Path
 
@@ -53,3 +55,19 @@ def build_revision(root: Path, rev: str) -> tuple[str, Path]:
                     "--target", str(site), str(tree)], check=True, env=env)
     (site / ".complete").touch()
     return commit, site
+
+
+def run_worker(script: Path, args: list[str], site: Path | None, pin: bool = False) -> dict:
+    """Runs `script args` as a worker process, importing the module from `site`
+    (None: the installed one), pinned to the first processor if `pin`, and
+    returns the JSON object its last line prints."""
+    cmd = [sys.executable, str(script), *args]
+    if site is not None:
+        cmd += ["--site", str(site)]
+    if pin:
+        cmd = ["taskset", "-c", "0", *cmd]
+    # Run outside the repository so that `import tessarin` finds the build asked for.
+    done = subprocess.run(cmd, capture_output=True, text=True, cwd=tempfile.gettempdir())
+    if done.returncode != 0:
+        sys.exit(f"worker failed: {' '.join(cmd)}\n{done.stderr}")
+    return json.loads(done.stdout.strip().splitlines()[-1])
