@@ -92,8 +92,9 @@ void blur_columns(WeightedSum weighted_sum, Stretch row, std::size_t width, std:
 
 }  // namespace
 
-void downscale_detail::weighted_sum_scalar(const double* const* src, const double* k, std::size_t taps, double* out,
-                                           std::size_t len) {
+namespace {
+
+void weighted_sum_scalar(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len) {
     for (std::size_t x = 0; x < len; ++x) {
         double acc = 0.0;
         for (std::size_t i = 0; i < taps; ++i) acc = acc + k[i] * src[i][x];
@@ -101,19 +102,13 @@ void downscale_detail::weighted_sum_scalar(const double* const* src, const doubl
     }
 }
 
-WeightedSum weighted_sum_for(simd::Variant v) {
-    using namespace downscale_detail;
-    switch (v) {
-#if defined(TESSARIN_SIMD_X86)
-    case simd::Variant::Sse2: return weighted_sum_sse2;
-    case simd::Variant::Avx2: return weighted_sum_avx2;
-#endif
-#if defined(TESSARIN_SIMD_NEON)
-    case simd::Variant::Neon: return weighted_sum_neon;
-#endif
-    default: return weighted_sum_scalar;
-    }
-}
+}  // namespace
+
+}  // namespace tessarin::detector
+
+TESSARIN_DEFINE_KERNELS(tessarin::detector::SumKernels, Scalar, {tessarin::detector::weighted_sum_scalar})
+
+namespace tessarin::detector {
 
 std::vector<double> gaussian_kernel(double scale) {
     const double sigma = 0.6 / scale;
@@ -150,7 +145,7 @@ void downscale_into(const T* image, std::size_t width, std::size_t height, doubl
     const std::size_t ow = downscaled_size(width, scale);
     const std::size_t oh = downscaled_size(height, scale);
 
-    const WeightedSum weighted_sum = weighted_sum_for(simd::chosen());
+    const auto weighted_sum = simd::pick<SumKernels>(simd::chosen()).weighted_sum;
     std::vector<std::size_t> column_map(ow);
     for (std::size_t x = 0; x < ow; ++x) column_map[x] = source_index(x, scale, width);
 

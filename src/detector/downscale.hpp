@@ -31,25 +31,18 @@ std::vector<double> gaussian_kernel(double scale);
 // a division by scale (not a product with its reciprocal). size >= 1.
 std::size_t source_index(std::size_t i, double scale, std::size_t size);
 
-// out[x] = 0.0 + k[0] * src[0][x] + ... + k[taps - 1] * src[taps - 1][x] for
-// x < len, each product and sum rounded in tap order: the row sum both blur
-// passes are made of. Every variant gives the same bits; downscale uses the
-// one simd::chosen() names at the start of the call.
-using WeightedSum = void (*)(const double* const* src, const double* k, std::size_t taps, double* out,
-                             std::size_t len);
-
-// The sums of variant v (the processor must run it).
-WeightedSum weighted_sum_for(simd::Variant v);
-
-namespace downscale_detail {
-// The scalar definition (downscale.cpp) and the vector variants, each in its
-// own file where the build has its instruction set (downscale_sum.hpp).
-void weighted_sum_scalar(const double* const* src, const double* k, std::size_t taps, double* out,
+// The blur's row sum, one table per variant (simd::pick): out[x] = 0.0 +
+// k[0] * src[0][x] + ... + k[taps - 1] * src[taps - 1][x] for x < len, each
+// product and sum rounded in tap order: the row sum both blur passes are made
+// of. Every variant gives the same bits; downscale uses the one
+// simd::chosen() names at the start of the call. The scalar table is the
+// definition (downscale.cpp); the vector ones run downscale_sum.hpp over
+// their lane type (downscale_sse2.cpp, downscale_avx2.cpp, downscale_neon.cpp).
+struct SumKernels {
+    void (*weighted_sum)(const double* const* src, const double* k, std::size_t taps, double* out,
                          std::size_t len);
-void weighted_sum_sse2(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
-void weighted_sum_avx2(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
-void weighted_sum_neon(const double* const* src, const double* k, std::size_t taps, double* out, std::size_t len);
-}  // namespace downscale_detail
+};
+using WeightedSum = decltype(SumKernels::weighted_sum);
 
 // Blurs with a Gaussian of sigma 0.6 / scale and picks every output pixel at
 // trunc(position / scale), straight from input samples: each input row is
@@ -62,3 +55,5 @@ template <class T>
 void downscale_into(const T* image, std::size_t width, std::size_t height, double scale, double* out);
 
 }  // namespace tessarin::detector
+
+TESSARIN_DECLARE_KERNELS(tessarin::detector::SumKernels)

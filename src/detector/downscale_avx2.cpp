@@ -24,9 +24,6 @@ void sums(const double* const* src, const double* k, std::size_t taps, double* o
 }  // namespace tessarin::detector::downscale_detail
 TESSARIN_END_AVX2
 
-void tessarin::detector::downscale_detail::weighted_sum_avx2(const double* const* src, const double* k,
-                                                             std::size_t taps, double* out, std::size_t len) {
-    sums(src, k, taps, out, len);
-}
+TESSARIN_DEFINE_KERNELS(tessarin::detector::SumKernels, Avx2, {tessarin::detector::downscale_detail::sums})
 
 #endif

@@ -3,8 +3,6 @@
 #include "detector/downscale_sum.hpp"
 
 #if defined(TESSARIN_SIMD_X86)
-void tessarin::detector::downscale_detail::weighted_sum_sse2(const double* const* src, const double* k,
-                                                             std::size_t taps, double* out, std::size_t len) {
-    weighted_sum_lanes<simd::F64x2>(src, k, taps, out, len);
-}
+TESSARIN_DEFINE_KERNELS(tessarin::detector::SumKernels, Sse2,
+                        {tessarin::detector::downscale_detail::weighted_sum_lanes<tessarin::simd::F64x2>})
 #endif

@@ -7,19 +7,21 @@
 // times a contiguous run.
 //
 // Each variant file (downscale_sse2.cpp, downscale_avx2.cpp,
-// downscale_neon.cpp) includes this header and gets its own copy (internal
-// linkage) compiled for its instruction set; keep it free of library
+// downscale_neon.cpp) includes this header, gets its own copy (internal
+// linkage) compiled for its instruction set and makes it the weighted_sum of
+// its SumKernels table; keep it free of library
 // templates (see simd/dispatch.hpp).
 #pragma once
 
 #include <cstddef>
 
 #include "detector/downscale.hpp"
+#include "simd/lanes.hpp"
 
 namespace tessarin::detector::downscale_detail {
 namespace {
 
-template <class V>
+template <simd::DoubleLanes V>
 inline void weighted_sum_lanes(const double* const* src, const double* k, std::size_t taps, double* out,
                                std::size_t len) {
     using D = typename V::D;

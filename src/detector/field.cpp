@@ -38,26 +38,23 @@ Px block_record(const double* top, const double* bottom, std::size_t x) {
 
 }  // namespace field_detail
 
-void field_detail::field_rows_scalar(const double* image, Px* field, std::size_t width, std::size_t begin,
-                                    std::size_t end) {
+namespace {
+
+void field_rows_scalar(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end) {
     for (std::size_t y = begin; y < end; ++y) {
         const double* top = image + y * width;
         for (std::size_t x = 0; x + 1 < width; ++x) field[y * width + x] = field_detail::block_record(top, top + width, x);
     }
 }
 
-field_detail::FieldRows field_detail::field_rows_for(simd::Variant v) {
-    switch (v) {
-#if defined(TESSARIN_SIMD_X86)
-    case simd::Variant::Sse2: return field_rows_sse2;
-    case simd::Variant::Avx2: return field_rows_avx2;
-#endif
-#if defined(TESSARIN_SIMD_NEON)
-    case simd::Variant::Neon: return field_rows_neon;
-#endif
-    default: return field_rows_scalar;
-    }
-}
+}  // namespace
+
+}  // namespace tessarin::detector
+
+TESSARIN_DEFINE_KERNELS(tessarin::detector::field_detail::FieldKernels, Scalar,
+                        {tessarin::detector::field_rows_scalar})
+
+namespace tessarin::detector {
 
 namespace {
 
@@ -130,7 +127,7 @@ NormRange level_line_field_into(const double* image, std::size_t width, std::siz
     // One item per row; the storage is not zero-filled, so every record is
     // written, the zero ones too. The last row has no block below it and the
     // last column none to its right.
-    const field_detail::FieldRows rows = field_detail::field_rows_for(simd::chosen());
+    const auto rows = simd::pick<field_detail::FieldKernels>(simd::chosen()).rows;
     // A record (a hypot and two divisions) costs about as much as 16 taps.
     pool::parallel_for(height, sample::saturating_product({width, 16}), [&](std::size_t begin, std::size_t end) {
         const std::size_t blocks_end = std::min(end, height - 1);

@@ -41,22 +41,18 @@ namespace field_detail {
 // next image row, by the defining arithmetic (hypot).
 Px block_record(const double* top, const double* bottom, std::size_t x);
 
-// Rows [begin, end) of the field of a width-wide image (width >= 2): writes
-// records 0 to width - 2 of each row, leaving the last column to the caller.
-// Every variant gives the same records.
-using FieldRows = void (*)(const double* image, Px* field, std::size_t width, std::size_t begin,
-                           std::size_t end);
-
-// The scalar definition (field.cpp) and the vector variants, each defined in
-// its own file where the build has its instruction set.
-void field_rows_scalar(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
-void field_rows_sse2(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
-void field_rows_avx2(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
-void field_rows_neon(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
-
-// The rows of variant v (the processor must run it).
-FieldRows field_rows_for(simd::Variant v);
+// The field's row kernel, one table per variant (simd::pick): rows [begin,
+// end) of the field of a width-wide image (width >= 2), writing records 0 to
+// width - 2 of each row and leaving the last column to the caller. Every
+// variant gives the records of block_record. The scalar table is the
+// definition itself (field.cpp); the vector ones run field_row.hpp over their
+// lane type (field_sse2.cpp, field_avx2.cpp, field_neon.cpp).
+struct FieldKernels {
+    void (*rows)(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end);
+};
 
 }  // namespace field_detail
 
 }  // namespace tessarin::detector
+
+TESSARIN_DECLARE_KERNELS(tessarin::detector::field_detail::FieldKernels)

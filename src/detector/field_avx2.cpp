@@ -1,4 +1,4 @@
-// The level-line field's row loop four lanes wide, for processors with AVX2.
+// The level-line field's row kernel four lanes wide, for processors with AVX2.
 //
 // The loop is compiled for AVX2 in this unit alone and entered only where the
 // dispatch layer found AVX2. Every header is included before the AVX2 region
@@ -24,9 +24,7 @@ void rows(const double* image, Px* field, std::size_t width, std::size_t begin, 
 }  // namespace tessarin::detector::field_detail
 TESSARIN_END_AVX2
 
-void tessarin::detector::field_detail::field_rows_avx2(const double* image, Px* field, std::size_t width,
-                                                       std::size_t begin, std::size_t end) {
-    rows(image, field, width, begin, end);
-}
+TESSARIN_DEFINE_KERNELS(tessarin::detector::field_detail::FieldKernels, Avx2,
+                        {tessarin::detector::field_detail::rows})
 
 #endif

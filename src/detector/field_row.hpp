@@ -12,7 +12,8 @@
 //
 // Each variant file (field_sse2.cpp, field_avx2.cpp, field_neon.cpp) includes
 // this header and gets its own copy of the loop (internal linkage),
-// compiled for that unit's instruction set. Keep it free of library
+// compiled for that unit's instruction set, and makes it the rows of its
+// FieldKernels table. Keep it free of library
 // templates, whose out-of-line copies the linker could share between units
 // compiled for different instruction sets.
 #pragma once
@@ -20,6 +21,7 @@
 #include <cstddef>
 
 #include "detector/field.hpp"
+#include "simd/lanes.hpp"
 
 namespace tessarin::detector::field_detail {
 
@@ -33,8 +35,7 @@ inline constexpr double max_square = 0x1p+200;
 
 namespace {
 
-// V is one of the lane types of simd/lanes.hpp.
-template <class V>
+template <simd::DoubleLanes V>
 inline void field_row(const double* top, const double* bottom, Px* out, std::size_t cols) {
     using D = typename V::D;
     constexpr std::size_t lanes = V::lanes;
@@ -94,7 +95,7 @@ inline void field_row(const double* top, const double* bottom, Px* out, std::siz
 }
 
 // Rows [begin, end) of the field of a width-wide image.
-template <class V>
+template <simd::DoubleLanes V>
 inline void field_rows(const double* image, Px* field, std::size_t width, std::size_t begin, std::size_t end) {
     for (std::size_t y = begin; y < end; ++y) {
         const double* top = image + y * width;

@@ -22,7 +22,26 @@
 //     for AVX2 and could be the copy the linker keeps for every unit.
 //   - TESSARIN_SIMD_X86 (SSE2 and AVX2 intrinsics, from simd/x86.hpp) and
 //     TESSARIN_SIMD_NEON (from simd/neon.hpp) say which variants this build
-//     has code for.
+//     has code for; TESSARIN_FOR_EACH_VARIANT lists them.
+//
+// Every kernel family goes through one mechanism, kernels<Family, V> and
+// pick<Family> below:
+//   - A family is a struct of function pointers (its table), declared in the
+//     family's header together with TESSARIN_DECLARE_KERNELS(Family).
+//   - The kernels are written once, over a lane type (simd/lanes.hpp,
+//     simd/bytes.hpp), in a header of the family that holds no intrinsics.
+//   - Each variant has one file per family, named for its instruction set
+//     (name_scalar.cpp or the family's own .cpp for scalar, name_sse2.cpp,
+//     name_avx2.cpp, name_neon.cpp), which instantiates the kernels over its
+//     lane type and defines kernels<Family, V>. A family with no form for
+//     an instruction set gives it another variant's table there
+//     (TESSARIN_KERNELS_AS).
+//   - A caller takes simd::chosen() once per call and pick<Family>(variant)
+//     for its table.
+// Intrinsics appear only in src/simd and in the files named for their
+// instruction set. Adding an instruction set means adding it here (the
+// Variant, the probe, TESSARIN_FOR_EACH_VARIANT, its lane types) and one file
+// per family.
 //
 // Processor features are probed once per process: SSE2 is the x86-64
 // baseline, AVX2 is used when the processor and the operating system support
@@ -36,6 +55,15 @@
 #define TESSARIN_SIMD_X86 1
 #elif defined(__aarch64__) || defined(_M_ARM64)
 #define TESSARIN_SIMD_NEON 1
+#endif
+
+// X(arg, V) for each variant V this build has code for, scalar first.
+#if defined(TESSARIN_SIMD_X86)
+#define TESSARIN_FOR_EACH_VARIANT(X, arg) X(arg, Scalar) X(arg, Sse2) X(arg, Avx2)
+#elif defined(TESSARIN_SIMD_NEON)
+#define TESSARIN_FOR_EACH_VARIANT(X, arg) X(arg, Scalar) X(arg, Neon)
+#else
+#define TESSARIN_FOR_EACH_VARIANT(X, arg) X(arg, Scalar)
 #endif
 
 // GCC and clang (clang-cl too) compile intrinsics only in functions marked
@@ -108,4 +136,48 @@ private:
     bool ok_;
 };
 
+// The table of kernel family `Family` for variant V: defined (explicitly
+// specialised) once per variant in the family's file for that instruction
+// set, declared for every variant by TESSARIN_DECLARE_KERNELS.
+template <class Family, Variant V>
+const Family& kernels();
+
+// The table of `Family` for variant v, which the processor must run (callers
+// pass simd::chosen(), taken once per call).
+template <class Family>
+const Family& pick(Variant v) {
+    switch (v) {
+#define TESSARIN_PICK_CASE(F, V) \
+    case Variant::V: return kernels<F, Variant::V>();
+        TESSARIN_FOR_EACH_VARIANT(TESSARIN_PICK_CASE, Family)
+#undef TESSARIN_PICK_CASE
+    default: break;
+    }
+    return kernels<Family, Variant::Scalar>();
+}
+
 }  // namespace tessarin::simd
+
+// Declares kernels<Family, V> for every variant of the build; use it at
+// namespace scope, after the family's table type (a fully qualified name).
+#define TESSARIN_DECLARE_KERNELS_ONE(Family, V) \
+    template <>                                 \
+    const Family& ::tessarin::simd::kernels<Family, ::tessarin::simd::Variant::V>();
+#define TESSARIN_DECLARE_KERNELS(Family) TESSARIN_FOR_EACH_VARIANT(TESSARIN_DECLARE_KERNELS_ONE, Family)
+
+// Defines kernels<Family, V> as the table `table` (an expression of type
+// const Family& or a Family with static storage).
+#define TESSARIN_DEFINE_KERNELS(Family, V, ...)                                         \
+    template <>                                                                          \
+    const Family& ::tessarin::simd::kernels<Family, ::tessarin::simd::Variant::V>() {   \
+        static constexpr Family table = __VA_ARGS__;                                     \
+        return table;                                                                    \
+    }
+
+// Defines variant V's table of `Family` as variant Other's, for a family with
+// no form of its own for V's instruction set.
+#define TESSARIN_KERNELS_AS(Family, V, Other)                                            \
+    template <>                                                                          \
+    const Family& ::tessarin::simd::kernels<Family, ::tessarin::simd::Variant::V>() {   \
+        return ::tessarin::simd::kernels<Family, ::tessarin::simd::Variant::Other>();   \
+    }

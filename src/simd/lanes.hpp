@@ -11,6 +11,7 @@
 // AVX2, in or outside a TESSARIN_BEGIN_AVX2 region.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
@@ -18,6 +19,38 @@
 #include "simd/x86.hpp"
 
 namespace tessarin::simd {
+
+// What a kernel written over a lane type of doubles may use. A lane type
+// that lacks one of these fails to compile where a kernel names it, with the
+// missing requirement in the message; each type below is checked as soon as
+// it is defined.
+template <class L>
+concept DoubleLanes = requires(typename L::D a, typename L::D b, double v, const double* in, double* out,
+                               float* floats) {
+    requires std::copyable<typename L::D>;
+    { L::lanes } -> std::convertible_to<std::size_t>;
+    { L::set1(v) } -> std::same_as<typename L::D>;
+    { L::zero() } -> std::same_as<typename L::D>;
+    { L::load(in) } -> std::same_as<typename L::D>;
+    L::store(out, a);
+    { L::add(a, b) } -> std::same_as<typename L::D>;
+    { L::sub(a, b) } -> std::same_as<typename L::D>;
+    { L::mul(a, b) } -> std::same_as<typename L::D>;
+    { L::div(a, b) } -> std::same_as<typename L::D>;
+    { L::sqrt(a) } -> std::same_as<typename L::D>;
+    { L::negate(a) } -> std::same_as<typename L::D>;
+    { L::greater(a, b) } -> std::same_as<typename L::D>;
+    { L::less(a, b) } -> std::same_as<typename L::D>;
+    { L::equal(a, b) } -> std::same_as<typename L::D>;
+    { L::greater_equal(a, b) } -> std::same_as<typename L::D>;
+    { L::max(a, b) } -> std::same_as<typename L::D>;
+    { L::min(a, b) } -> std::same_as<typename L::D>;
+    { L::both(a, b) } -> std::same_as<typename L::D>;
+    { L::select(a, a, b) } -> std::same_as<typename L::D>;
+    { L::bits(a) } -> std::same_as<unsigned>;
+    { L::same_floats(a, b) } -> std::same_as<unsigned>;
+    L::store_floats(floats, a);
+};
 
 #if defined(TESSARIN_SIMD_X86)
 
@@ -83,6 +116,9 @@ struct F64x4 {
     TESSARIN_TARGET_AVX2 static void store_floats(float* out, D a) { _mm_storeu_ps(out, _mm256_cvtpd_ps(a)); }
 };
 
+static_assert(DoubleLanes<F64x2>);
+static_assert(DoubleLanes<F64x4>);
+
 #endif
 
 #if defined(TESSARIN_SIMD_NEON)
@@ -121,6 +157,8 @@ struct F64n2 {
     }
     static void store_floats(float* out, D a) { vst1_f32(out, vcvt_f32_f64(a)); }
 };
+
+static_assert(DoubleLanes<F64n2>);
 
 #endif
 

@@ -24,7 +24,6 @@ using tessarin::detector::downscaled_size;
 using tessarin::detector::gaussian_kernel;
 using tessarin::detector::Image;
 using tessarin::detector::source_index;
-using tessarin::detector::weighted_sum_for;
 
 std::size_t clamp_index(std::ptrdiff_t i, std::size_t size) {
     if (i < 0) return 0;
@@ -87,7 +86,7 @@ class WeightedSum : public ::testing::TestWithParam<tessarin::simd::Variant> {};
 
 TEST_P(WeightedSum, SumsInTapOrder) {
     TESSARIN_RUN_VARIANT(GetParam());
-    const auto sum = weighted_sum_for(GetParam());
+    const auto sum = tessarin::simd::pick<tessarin::detector::SumKernels>(GetParam()).weighted_sum;
     std::mt19937_64 rng(3);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     const double special[] = {1e17, -1e17, -0.0, std::numeric_limits<double>::infinity(),

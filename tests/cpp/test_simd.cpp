@@ -74,8 +74,9 @@ INSTANTIATE_TEST_SUITE_P(Variants, DetectInVariant, tessarin::testing::every_var
 // runs (which take the variant chosen() names) use its kernels.
 TEST(Dispatch, AArch64ChoosesTheNeonKernels) {
     EXPECT_EQ(chosen(), Variant::Neon);
-    EXPECT_EQ(detector::field_detail::field_rows_for(chosen()), &detector::field_detail::field_rows_neon);
-    EXPECT_EQ(detector::weighted_sum_for(chosen()), &detector::downscale_detail::weighted_sum_neon);
+    EXPECT_EQ(&pick<detector::field_detail::FieldKernels>(chosen()),
+              &kernels<detector::field_detail::FieldKernels, Variant::Neon>());
+    EXPECT_EQ(&pick<detector::SumKernels>(chosen()), &kernels<detector::SumKernels, Variant::Neon>());
 }
 #endif
 
