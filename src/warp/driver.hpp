@@ -55,8 +55,9 @@ struct Source {
     std::ptrdiff_t row_step;     // elements from a row to the next (see ImageView)
     const Lanczos3Table* table;  // null for the bilinear filter
     // The vector variant of every run of the call, chosen once when the call
-    // makes its Source.
+    // makes its Source, and its sampler runs.
     simd::Variant variant = simd::chosen();
+    const SamplerKernels* samplers = &simd::pick<SamplerKernels>(variant);
 };
 
 // The call's weight table: built once, before any row, for Lanczos-3 only.
@@ -73,9 +74,9 @@ inline constexpr std::size_t run_length = 256;
 template <class T, int N, Filter F>
 inline void sample_run(const Source<T>& s, const double* xs, const double* ys, std::size_t count, T* out) {
     if constexpr (F == Filter::Lanczos3)
-        sample_lanczos3_run<T, N>(s.variant, s.data, s.width, s.height, s.row_step, *s.table, xs, ys, count, out);
+        s.samplers->template runs<T, N>().lanczos3(s.data, s.width, s.height, s.row_step, *s.table, xs, ys, count, out);
     else
-        sample_bilinear_run<T, N>(s.variant, s.data, s.width, s.height, s.row_step, xs, ys, count, out);
+        s.samplers->template runs<T, N>().bilinear(s.data, s.width, s.height, s.row_step, xs, ys, count, out);
 }
 
 }  // namespace tessarin::warp::detail

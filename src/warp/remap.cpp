@@ -139,7 +139,8 @@ template <class T, int N, Filter F>
 inline void sample_entries(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
                            double* sy, T* out) {
     if constexpr (F == Filter::Bilinear) {
-        sample_bilinear_run<T, N>(src.variant, src.data, src.width, src.height, src.row_step, mx, my, n, out);
+        src.samplers->template runs<T, N>().bilinear_floats(src.data, src.width, src.height, src.row_step, mx, my, n,
+                                                            out);
     } else {
         widen_run(src, mx, my, n, sx, sy);
         detail::sample_run<T, N, F>(src, sx, sy, n, out);

@@ -1,4 +1,5 @@
 #include "warp/samplers.hpp"
+#include "warp/samplers_wide.hpp"
 
 #include <cmath>
 #include <numbers>
@@ -34,3 +35,8 @@ Lanczos3Table lanczos3_table() {
 }
 
 }  // namespace tessarin::warp
+
+// The scalar runs: the per-pixel samplers themselves.
+TESSARIN_DEFINE_KERNELS(tessarin::warp::detail::SamplerKernels, Scalar,
+                        tessarin::warp::detail::sampler_kernels<
+                            tessarin::warp::detail::PixelRuns<tessarin::warp::detail::PortableLanczos3>::Of>())

@@ -10,12 +10,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <vector>
-
-#include "simd/x86.hpp"
 
 namespace tessarin::warp {
 
@@ -140,91 +137,36 @@ inline void sample_bilinear(const T* src, std::size_t width, std::size_t height,
 
 namespace detail {
 
-#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
-// Widening of a contiguous run of samples to doubles, two at a time. The
-// conversions are exact, so these pairs equal the scalar conversions.
-template <class U>
-inline U load_scalar(const unsigned char* p) {
-    U v;
-    std::memcpy(&v, p, sizeof(U));
-    return v;
-}
-
-// Reads exactly n bytes into the low end of a vector: never beyond the run.
-template <std::size_t n>
-inline __m128i load_bytes(const unsigned char* p) {
-    if constexpr (n == 16) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    } else if constexpr (n == 2) {
-        return _mm_cvtsi32_si128(load_scalar<std::uint16_t>(p));
-    } else if constexpr (n == 4) {
-        return _mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p)));
-    } else if constexpr (n == 6) {
-        return _mm_insert_epi16(_mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p))),
-                                load_scalar<std::uint16_t>(p + 4), 2);
-    } else {
-        static_assert(n == 12);
-        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
-                                  _mm_cvtsi32_si128(static_cast<int>(load_scalar<std::uint32_t>(p + 8))));
-    }
-}
-
-// The 6 * N samples of a tap row as 3 * N pairs of doubles: the samples are
-// widened to 32-bit integers four at a time and converted two at a time.
-template <class T, int N>
-inline void widen_tap_row(const T* p, __m128d* out) {
-    constexpr std::size_t bytes = 6 * N * sizeof(T);
-    constexpr std::size_t chunks = (bytes + 15) / 16;  // 16-byte loads
-    constexpr int quads = 3 * N / 2 + (3 * N) % 2;     // 32-bit quads used
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i quad[quads];
-    for (std::size_t c = 0; c < chunks; ++c) {
-        const __m128i v = c + 1 < chunks || bytes % 16 == 0 ? load_bytes<16>(b + 16 * c)
-                                                            : load_bytes<bytes % 16 == 0 ? 16 : bytes % 16>(b + 16 * c);
-        // The 16-bit octets of this chunk, then their quads.
-        __m128i octs[2];
-        int n_octs = 1;
-        if constexpr (sizeof(T) == 1) {
-            octs[0] = _mm_unpacklo_epi8(v, zero);
-            octs[1] = _mm_unpackhi_epi8(v, zero);
-            n_octs = 2;
-        } else {
-            octs[0] = v;
-        }
-        for (int o = 0; o < n_octs; ++o) {
-            const int q0 = static_cast<int>(c) * 2 * n_octs + 2 * o;
-            if (q0 < quads) quad[q0] = _mm_unpacklo_epi16(octs[o], zero);
-            if (q0 + 1 < quads) quad[q0 + 1] = _mm_unpackhi_epi16(octs[o], zero);
+// The arithmetic of a Lanczos-3 sample that a variant may do in its own
+// registers: the products of an interior tap row, and the sums. This is the
+// definition; the SSE2 form (samplers_sse2.hpp) gives the same bits.
+struct PortableLanczos3 {
+    // The 6 * N products of the interior tap row at `row` (6 * N samples in
+    // a row) into terms[0, 6 * N): each sample times (wx[k] * wy).
+    template <class T, int N>
+    static void row_terms(const T* row, const Lanczos3Row& wx, double wy, double* terms) {
+        for (int k = 0; k < 6; ++k) {
+            const double weight = wx[k] * wy;
+            for (int c = 0; c < N; ++c) terms[k * N + c] = widen(row[k * N + c]) * weight;
         }
     }
-    for (int m = 0; m < 3 * N; ++m)
-        out[m] = _mm_cvtepi32_pd(m % 2 == 0 ? quad[m / 2] : _mm_shuffle_epi32(quad[m / 2], 0x0E));
-}
 
-// The weight of every sample of a tap row, two at a time: wx[k] * wy for the
-// samples of tap k, each product formed once and repeated for the channels.
-template <int N>
-inline void tap_row_weights(const Lanczos3Row& wx, double wy, __m128d* out) {
-    const __m128d y = _mm_set1_pd(wy);
-    const __m128d w01 = _mm_mul_pd(_mm_loadu_pd(&wx[0]), y);
-    const __m128d w23 = _mm_mul_pd(_mm_loadu_pd(&wx[2]), y);
-    const __m128d w45 = _mm_mul_pd(_mm_loadu_pd(&wx[4]), y);
-    if constexpr (N == 1) {
-        out[0] = w01;
-        out[1] = w23;
-        out[2] = w45;
-    } else {
-        static_assert(N == 3);
-        const __m128d w[3] = {w01, w23, w45};
-        for (int i = 0; i < 3; ++i) {  // samples k0 k0 | k0 k1 | k1 k1 of two taps
-            out[3 * i] = _mm_unpacklo_pd(w[i], w[i]);
-            out[3 * i + 1] = w[i];
-            out[3 * i + 2] = _mm_unpackhi_pd(w[i], w[i]);
-        }
+    // Adds up the terms of P samples and stores them. Each channel of each
+    // sample has its own accumulator, starting at 0.0 and taking its 36
+    // terms in order; running the P * N independent sums side by side only
+    // hides the latency of the additions.
+    template <class T, int N, int P>
+    static void store(const double (*terms)[36 * N], T* const* out) {
+        double acc[P][N];
+        for (int q = 0; q < P; ++q)
+            for (int c = 0; c < N; ++c) acc[q][c] = 0.0;
+        for (int i = 0; i < 36; ++i)
+            for (int q = 0; q < P; ++q)
+                for (int c = 0; c < N; ++c) acc[q][c] = acc[q][c] + terms[q][i * N + c];
+        for (int q = 0; q < P; ++q)
+            for (int c = 0; c < N; ++c) out[q][c] = to_sample<T>(acc[q][c]);
     }
-}
-#endif
+};
 
 // The 36 * N products of a Lanczos-3 sample at (x, y), in the order they are
 // added: tap row by tap row (top to bottom), left to right within a row, the
@@ -235,8 +177,9 @@ inline void tap_row_weights(const Lanczos3Row& wx, double wy, __m128d* out) {
 // samples; near the border the taps go through clamped indices, which
 // replicate the edge pixels. Both produce the same products, so the sums
 // agree bit for bit. `ForceClamped` sends interior positions through the
-// clamped taps too, so that the two can be compared.
-template <class T, int N, bool ForceClamped = false>
+// clamped taps too, so that the two can be compared. `Arithmetic` forms the
+// interior products (PortableLanczos3, or a form that gives its bits).
+template <class T, int N, bool ForceClamped = false, class Arithmetic = PortableLanczos3>
 inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
                            const Lanczos3Table& table, double x, double y, double* terms) {
     if (!accepted(width, height, x, y)) return false;
@@ -253,22 +196,8 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     if (interior && !ForceClamped) {
         const T* row =
             src + row_offset(static_cast<std::size_t>(iy) - 2, row_step) + (static_cast<std::size_t>(ix) - 2) * N;
-#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
-        for (int j = 0; j < 6; ++j, row += row_step) {
-            __m128d samples[3 * N];
-            __m128d weights[3 * N];
-            widen_tap_row<T, N>(row, samples);
-            tap_row_weights<N>(wx, wy[j], weights);
-            for (int m = 0; m < 3 * N; ++m)
-                _mm_storeu_pd(terms + j * 6 * N + 2 * m, _mm_mul_pd(samples[m], weights[m]));
-        }
-#else
         for (int j = 0; j < 6; ++j, row += row_step)
-            for (int k = 0; k < 6; ++k) {
-                const double weight = wx[k] * wy[j];
-                for (int c = 0; c < N; ++c) terms[(j * 6 + k) * N + c] = widen(row[k * N + c]) * weight;
-            }
-#endif
+            Arithmetic::template row_terms<T, N>(row, wx, wy[j], terms + j * 6 * N);
         return true;
     }
     std::size_t cols[6];
@@ -283,47 +212,6 @@ inline bool lanczos3_terms(const T* src, std::size_t width, std::size_t height, 
     return true;
 }
 
-// Adds up the terms of P samples and stores them. Each channel of each sample
-// has its own accumulator, starting at 0.0 and taking its 36 terms in order;
-// running the P * N independent sums side by side only hides the latency of
-// the additions.
-template <class T, int N, int P>
-inline void lanczos3_store(const double (*terms)[36 * N], T* const* out) {
-#if defined(TESSARIN_SIMD_X86)  // SSE2, the x86-64 baseline
-    if constexpr (N == 3) {
-        // Channels 0 and 1 of a sample share a vector accumulator; each lane
-        // still adds its own channel's terms one by one, in order.
-        __m128d acc01[P];
-        double acc2[P];
-        for (int q = 0; q < P; ++q) {
-            acc01[q] = _mm_setzero_pd();
-            acc2[q] = 0.0;
-        }
-        for (int i = 0; i < 36; ++i)
-            for (int q = 0; q < P; ++q) {
-                acc01[q] = _mm_add_pd(acc01[q], _mm_loadu_pd(&terms[q][i * 3]));
-                acc2[q] = acc2[q] + terms[q][i * 3 + 2];
-            }
-        for (int q = 0; q < P; ++q) {
-            alignas(16) double lanes[2];
-            _mm_store_pd(lanes, acc01[q]);
-            out[q][0] = to_sample<T>(lanes[0]);
-            out[q][1] = to_sample<T>(lanes[1]);
-            out[q][2] = to_sample<T>(acc2[q]);
-        }
-        return;
-    }
-#endif
-    double acc[P][N];
-    for (int q = 0; q < P; ++q)
-        for (int c = 0; c < N; ++c) acc[q][c] = 0.0;
-    for (int i = 0; i < 36; ++i)
-        for (int q = 0; q < P; ++q)
-            for (int c = 0; c < N; ++c) acc[q][c] = acc[q][c] + terms[q][i * N + c];
-    for (int q = 0; q < P; ++q)
-        for (int c = 0; c < N; ++c) out[q][c] = to_sample<T>(acc[q][c]);
-}
-
 }  // namespace detail
 
 // Lanczos-3 sample at (x, y) into the N samples at `out`, with weights from
@@ -336,12 +224,13 @@ inline void sample_lanczos3(const T* src, std::size_t width, std::size_t height,
     static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
     double terms[1][36 * N];
     if (detail::lanczos3_terms<T, N, ForceClamped>(src, width, height, row_step, table, x, y, terms[0]))
-        detail::lanczos3_store<T, N, 1>(terms, &out);
+        detail::PortableLanczos3::store<T, N, 1>(terms, &out);
 }
 
 // sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count, with the
-// sums of several pixels interleaved. Same results, pixel for pixel.
-template <class T, int N>
+// sums of several pixels interleaved. Same results, pixel for pixel, with
+// the interior products and the sums formed by `Arithmetic`.
+template <class T, int N, class Arithmetic = detail::PortableLanczos3>
 inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
                                         const Lanczos3Table& table, const double* xs, const double* ys,
                                         std::size_t count, T* out) {
@@ -350,14 +239,16 @@ inline void sample_lanczos3_interleaved(const T* src, std::size_t width, std::si
     T* dest[P];
     int n = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!detail::lanczos3_terms<T, N>(src, width, height, row_step, table, xs[i], ys[i], terms[n])) continue;
+        if (!detail::lanczos3_terms<T, N, false, Arithmetic>(src, width, height, row_step, table, xs[i], ys[i],
+                                                             terms[n]))
+            continue;
         dest[n] = out + i * N;
         if (++n == P) {
-            detail::lanczos3_store<T, N, P>(terms, dest);
+            Arithmetic::template store<T, N, P>(terms, dest);
             n = 0;
         }
     }
-    for (int q = 0; q < n; ++q) detail::lanczos3_store<T, N, 1>(&terms[q], &dest[q]);
+    for (int q = 0; q < n; ++q) Arithmetic::template store<T, N, 1>(&terms[q], &dest[q]);
 }
 
 }  // namespace tessarin::warp

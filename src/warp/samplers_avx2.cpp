@@ -4,13 +4,16 @@
 // AVX2 in this unit alone and entered only where the dispatch layer found
 // AVX2 (never FMA: products and sums stay separately rounded). Every header
 // is included before the AVX2 region except the kernels (see
-// simd/dispatch.hpp).
+// simd/dispatch.hpp). Positions the kernels leave take the per-pixel
+// Lanczos-3 with the SSE2 arithmetic, compiled outside the region.
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "simd/lanes.hpp"
 #include "warp/samplers.hpp"
+#include "warp/samplers_sse2.hpp"
 #include "warp/samplers_wide.hpp"
 
 #if defined(TESSARIN_SIMD_X86)
@@ -295,14 +298,14 @@ struct Lanes4 : simd::F64x4 {
     }
 };
 
+static_assert(SamplerLanes<Lanes4>);
+
 }  // namespace
 }  // namespace tessarin::warp::detail
 TESSARIN_END_AVX2
 
-namespace tessarin::warp::detail {
-
-TESSARIN_SAMPLER_RUNS(avx2, Lanes4)
-
-}  // namespace tessarin::warp::detail
+TESSARIN_DEFINE_KERNELS(tessarin::warp::detail::SamplerKernels, Avx2,
+                        tessarin::warp::detail::lane_sampler_kernels<tessarin::warp::detail::Lanes4,
+                                                                     tessarin::warp::detail::Sse2Lanczos3>())
 
 #endif

@@ -6,36 +6,9 @@
 // the per-pixel samplers.
 //
 // The lane type L extends a double-lane type of simd/lanes.hpp with what
-// differs per instruction set, the loads, widening and stores:
-//   I                            vector of the lanes' integer coordinates
-//   whole(v, i)                  trunc(v) as doubles, and as integers into i
-//   float_fraction(p, i)         for the 32-bit floats p[l] in [0, 2^30): the
-//                                fraction p[l] - trunc(p[l]) as doubles, and
-//                                the truncation as integers into i
-//   floats_within(xs, ys, x_lo, y_lo, x_end, y_end)
-//                                all_within for 32-bit float positions and
-//                                bounds
-//   addresses<C>(base, r, rs, c, bias, at)
-//                                at[l] = base + (r[l] * rs + c[l] * C + bias)
-//                                for coordinates inside the image (C is 0, 1
-//                                or 3)
-//   rows(const double* const* r, D* w)
-//                                entries 0..5 of table rows r[l], transposed:
-//                                w[k] holds entry k of each lane's row
-//   bilinear_taps<T, N>(at, stride, p)
-//                                the 2 x 2 taps from at[l], p[r][k * N + c]
-//   tap_row<T, E>(at, sink)      sink(e, lanes) for each of the E samples of
-//                                the runs at[l], in order of e
-//   store_pixels<T, N>(v, out)   truncates lanes in [0, MAX] and stores the
-//                                channels of consecutive pixels
-//   saturating_store             whether store_pixels also takes lanes outside
-//                                [0, MAX], with |v| < 2^31, and stores them
-//                                clamped to the range; the kernels then leave
-//                                the clamping to it
-//   over_read<T, N>              bytes a bilinear tap-row load reads past the
-//                                row's two pixels (0 when loads are exact)
-//   lanczos3_reads_past<T, N>    whether a Lanczos-3 tap-row load reads past
-//                                the row's sixth tap
+// differs per instruction set, the loads, widening and stores: the concept
+// SamplerLanes below names each operation.
+//
 // A kernel whose loads read past a tap row never takes a group with a tap on
 // the row that ends the image's memory: the last row, or row 0 when rows are
 // stored bottom up (a negative row step). Rows do not overlap, so what a load
@@ -43,22 +16,90 @@
 //
 // Each variant file (samplers_avx2.cpp, samplers_neon.cpp) includes this
 // header and gets its own copy (internal linkage), compiled for its
-// instruction set; keep it free of library templates (see simd/dispatch.hpp).
+// instruction set, and makes lane_sampler_kernels its SamplerKernels table;
+// keep it free of library templates (see simd/dispatch.hpp).
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
 #include "simd/dispatch.hpp"
+#include "simd/lanes.hpp"
 #include "warp/samplers.hpp"
+#include "warp/samplers_wide.hpp"
 
 namespace tessarin::warp::detail {
+
+// A sink of tap_row: takes the lanes of element e of the runs.
+template <class D>
+struct LaneSink {
+    void operator()(int e, D lanes);
+};
+
+// The operations of SamplerLanes that depend on the samples' type T and
+// channel count N, checked at the instances the kernels use.
+template <class L, class T, int N>
+concept SamplerLanesFor = requires(const T* const* at, std::ptrdiff_t stride, typename L::D (*p)[2 * N],
+                                   LaneSink<typename L::D>& sink, const typename L::D* v, T* out, const T* base,
+                                   typename L::I i, const T** to) {
+    // at[l] = base + (r[l] * rs + c[l] * N + bias), for coordinates inside
+    // the image.
+    L::template addresses<N>(base, i, std::int32_t{0}, i, std::int32_t{0}, to);
+    // The 2 x 2 bilinear taps from at[l] (rows `stride` elements apart):
+    // p[r][k * N + c] is channel c of tap column k in tap row r.
+    L::template bilinear_taps<T, N>(at, stride, p);
+    // sink(e, lanes) for each of the E = 6 * N samples of the runs at[l], in
+    // order of e (a Lanczos-3 tap row; 6 is also a bilinear RGB tap row).
+    L::template tap_row<T, 6 * N>(at, sink);
+    // Truncates lanes in [0, MAX] and stores the N channels of consecutive
+    // pixels (v[c] holds channel c).
+    L::template store_pixels<T, N>(v, out);
+    // Bytes a bilinear tap-row load reads past the row's two pixels (0 when
+    // loads are exact).
+    { L::template over_read<T, N> } -> std::convertible_to<std::size_t>;
+    // Whether a Lanczos-3 tap-row load reads past the row's sixth tap.
+    { L::template lanczos3_reads_past<T, N> } -> std::convertible_to<bool>;
+};
+
+// What the run kernels need of their lane type L beyond simd::DoubleLanes.
+// A lane type that lacks an operation fails to compile where it is checked
+// (a static_assert after each lane type), naming the operation.
+template <class L>
+concept SamplerLanes =
+    simd::DoubleLanes<L> &&
+    requires(typename L::D v, typename L::I& i, const float* p, float f, const double* const* rows,
+             typename L::D* w, const double* table, const double** at) {
+        // The vector of the lanes' integer coordinates.
+        typename L::I;
+        // trunc(v) as doubles, and as integers into i.
+        { L::whole(v, i) } -> std::same_as<typename L::D>;
+        // For the 32-bit floats p[l] in [0, 2^30): the fraction
+        // p[l] - trunc(p[l]) as doubles, and the truncation as integers
+        // into i.
+        { L::float_fraction(p, i) } -> std::same_as<typename L::D>;
+        // all_within for 32-bit float positions xs, ys and bounds x_lo, y_lo,
+        // x_end, y_end.
+        { L::floats_within(p, p, f, f, f, f) } -> std::same_as<bool>;
+        // Addresses of table rows (C = 0): at[l] = base + (r[l] * rs + bias).
+        L::template addresses<0>(table, i, std::int32_t{6}, i, std::int32_t{0}, at);
+        // Entries 0..5 of table rows r[l], transposed: w[k] holds entry k of
+        // each lane's row.
+        L::rows(rows, w);
+        // Whether store_pixels also takes lanes outside [0, MAX], with
+        // |v| < 2^31, and stores them clamped to the range; the kernels then
+        // leave the clamping to it.
+        { L::saturating_store } -> std::convertible_to<bool>;
+    } &&
+    SamplerLanesFor<L, std::uint8_t, 1> && SamplerLanesFor<L, std::uint8_t, 3> &&
+    SamplerLanesFor<L, std::uint16_t, 1> && SamplerLanesFor<L, std::uint16_t, 3>;
+
 namespace {
 
 // The kernels may compute element offsets in 32-bit lanes, rows must not
 // overlap, and a row must be long enough to hold what a bilinear load reads
 // past its taps (a Lanczos-3 interior needs rows of at least 7 pixels anyway).
-template <class L, class T, int N>
+template <SamplerLanes L, class T, int N>
 inline bool fits_lane_kernels(std::size_t width, std::size_t height, std::ptrdiff_t row_step) {
     constexpr std::size_t limit = std::size_t{1} << 30;
     const auto step = static_cast<std::size_t>(row_step < 0 ? -row_step : row_step);
@@ -75,7 +116,7 @@ inline double first_row(double lo, std::ptrdiff_t row_step, bool reads_past) {
 
 // Whether the positions at xs, ys all satisfy x_lo <= x < x_end and
 // y_lo <= y < y_end; a NaN coordinate never does.
-template <class L>
+template <simd::DoubleLanes L>
 inline bool all_within(const double* xs, const double* ys, double x_lo, double y_lo, double x_end, double y_end) {
     using D = typename L::D;
     const D x = L::load(xs), y = L::load(ys);
@@ -89,12 +130,12 @@ inline bool all_within(const double* xs, const double* ys, double x_lo, double y
 // truncation). A float position gives the same bits as its exact widening to
 // a double: both the truncation and the remainder are exact in either width,
 // the remainder being the low bits of the float's own significand.
-template <class L>
+template <SamplerLanes L>
 inline typename L::D fraction(const double* p, typename L::I& i) {
     const typename L::D x = L::load(p);
     return L::sub(x, L::whole(x, i));
 }
-template <class L>
+template <SamplerLanes L>
 inline typename L::D fraction(const float* p, typename L::I& i) {
     return L::float_fraction(p, i);
 }
@@ -104,7 +145,7 @@ inline typename L::D fraction(const float* p, typename L::I& i) {
 // safe: a float p < b' is at most the float below b', which is at most b, and
 // b' = b when b is a float, so p < b' implies p < b. Bounds past 2^24 that are
 // no floats may only send a few more positions through the per-pixel sampler.
-template <class L>
+template <SamplerLanes L>
 inline bool all_within(const float* xs, const float* ys, double x_lo, double y_lo, double x_end, double y_end) {
     return L::floats_within(xs, ys, static_cast<float>(x_lo), static_cast<float>(y_lo), static_cast<float>(x_end),
                             static_cast<float>(y_end));
@@ -113,7 +154,7 @@ inline bool all_within(const float* xs, const float* ys, double x_lo, double y_l
 // Rounds half up and clamps to the element range, lane by lane, as to_sample
 // does before its truncation (a NaN sum gives 0). A lane type whose store
 // saturates (L::saturating_store) leaves the clamping to the store.
-template <class L, class T>
+template <SamplerLanes L, class T>
 inline typename L::D clamped(typename L::D acc) {
     if constexpr (L::saturating_store) return L::add(acc, L::set1(0.5));
     const typename L::D v = L::max(L::add(acc, L::set1(0.5)), L::zero());
@@ -159,7 +200,7 @@ TESSARIN_ALWAYS_INLINE void walk_groups(std::size_t count, Inside&& inside, Grou
 // truncation, and the weights and sums are those of sample_bilinear. The
 // groups' weights and tap addresses are all formed before any tap is read, so
 // that the loads of one group start while the other is still adding up.
-template <class L, class T, int N, int G, class P>
+template <SamplerLanes L, class T, int N, int G, class P>
 TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::ptrdiff_t stride, const P* xs, const P* ys, T* out) {
     using D = typename L::D;
     constexpr std::size_t lanes = L::lanes;
@@ -196,7 +237,7 @@ TESSARIN_ALWAYS_INLINE void bilinear_group(const T* src, std::ptrdiff_t stride, 
 // entries, taken as they are stored: on a first-generation Zen their
 // truncation and fraction cost half as much in 128-bit float lanes as in
 // 256-bit double lanes).
-template <class L, class T, int N, class P>
+template <SamplerLanes L, class T, int N, class P>
 inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
                            const P* xs, const P* ys, std::size_t count, T* out) {
     constexpr std::size_t lanes = L::lanes;
@@ -222,7 +263,7 @@ inline void bilinear_lanes(const T* src, std::size_t width, std::size_t height, 
 
 // Table rows of fractions in [0, 1): table_row's rounding, lane by lane (the
 // scaling, truncation and remainder are exact).
-template <class L>
+template <SamplerLanes L>
 inline typename L::I table_rows(typename L::D fraction) {
     using D = typename L::D;
     typename L::I unused, row;
@@ -236,7 +277,7 @@ inline typename L::I table_rows(typename L::D fraction) {
 // A sink of tap_row that adds the terms of one tap row to the accumulators:
 // sample e is channel e % N of tap e / N, weighed by wx[tap] * wy, the weight
 // product formed once per tap.
-template <class L, int N>
+template <SamplerLanes L, int N>
 struct Lanczos3Terms {
     using D = typename L::D;
     D* acc;
@@ -254,7 +295,7 @@ struct Lanczos3Terms {
 // and 2 <= y < height - 3 (no tap clamped, no NaN). Each lane adds its 36
 // terms per channel in the order of sample_lanczos3; the G groups run side by
 // side only to overlap their chains of additions.
-template <class L, class T, int N, int G>
+template <SamplerLanes L, class T, int N, int G>
 TESSARIN_ALWAYS_INLINE void lanczos3_group(const T* src, std::ptrdiff_t stride, const double* table, const double* xs,
                            const double* ys, T* out) {
     using D = typename L::D;
@@ -291,7 +332,9 @@ TESSARIN_ALWAYS_INLINE void lanczos3_group(const T* src, std::ptrdiff_t stride, 
     }
 }
 
-template <class L, class T, int N>
+// Positions near the border or NaN go to the per-pixel sampler with the
+// Lanczos-3 arithmetic `Arithmetic` (samplers.hpp).
+template <SamplerLanes L, class Arithmetic, class T, int N>
 inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
                            const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
                            T* out) {
@@ -308,8 +351,8 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
     const double y_end = static_cast<double>(height) - (reads_past && row_step > 0 ? 4.0 : 3.0);
     auto inside = [&](std::size_t i) { return all_within<L>(xs + i, ys + i, lo, y_lo, x_end, y_end); };
     auto one_by_one = [&](std::size_t begin, std::size_t end) {
-        sample_lanczos3_interleaved<T, N>(src, width, height, row_step, table, xs + begin, ys + begin, end - begin,
-                                          out + begin * N);
+        sample_lanczos3_interleaved<T, N, Arithmetic>(src, width, height, row_step, table, xs + begin, ys + begin,
+                                                      end - begin, out + begin * N);
     };
     const double* t = table[0].data();
     if (!fits_lane_kernels<L, T, N>(width, height, row_step)) return one_by_one(0, count);
@@ -318,34 +361,29 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
         [&](std::size_t i) { lanczos3_group<L, T, N, 1>(src, row_step, t, xs + i, ys + i, out + i * N); }, one_by_one);
 }
 
+// The runs over lane type L, the per-pixel Lanczos-3 taking `Arithmetic`.
+template <SamplerLanes L, class Arithmetic>
+struct LaneRuns {
+    template <class T, int N>
+    struct Of {
+        template <class P>
+        static void bilinear(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const P* xs, const P* ys, std::size_t count, T* out) {
+            bilinear_lanes<L, T, N, P>(src, width, height, row_step, xs, ys, count, out);
+        }
+        static void lanczos3(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
+                             T* out) {
+            lanczos3_lanes<L, Arithmetic, T, N>(src, width, height, row_step, table, xs, ys, count, out);
+        }
+    };
+};
+
+// The SamplerKernels table of lane type L.
+template <SamplerLanes L, class Arithmetic>
+constexpr SamplerKernels lane_sampler_kernels() {
+    return sampler_kernels<LaneRuns<L, Arithmetic>::template Of>();
+}
+
 }  // namespace
 }  // namespace tessarin::warp::detail
-
-// Defines bilinear_run_<suffix> and lanczos3_run_<suffix> (declared in
-// samplers_wide.hpp) over lane type L for the four instances, in namespace
-// tessarin::warp::detail, outside any target region.
-#define TESSARIN_SAMPLER_RUNS(suffix, L)                                                                        \
-    template <class T, int N, class P>                                                                         \
-    void bilinear_run_##suffix(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,   \
-                               const P* xs, const P* ys, std::size_t count, T* out) {                           \
-        bilinear_lanes<L, T, N, P>(src, width, height, row_step, xs, ys, count, out);                          \
-    }                                                                                                          \
-    template <class T, int N>                                                                                  \
-    void lanczos3_run_##suffix(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,   \
-                               const Lanczos3Table& table, const double* xs, const double* ys,                 \
-                               std::size_t count, T* out) {                                                    \
-        lanczos3_lanes<L, T, N>(src, width, height, row_step, table, xs, ys, count, out);                      \
-    }                                                                                                          \
-    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 1)                                                         \
-    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint8_t, 3)                                                         \
-    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 1)                                                        \
-    TESSARIN_SAMPLER_INSTANCE(suffix, std::uint16_t, 3)
-
-#define TESSARIN_SAMPLER_INSTANCE(suffix, T, N)                                                              \
-    template void bilinear_run_##suffix<T, N, double>(const T*, std::size_t, std::size_t, std::ptrdiff_t,     \
-                                                      const double*, const double*, std::size_t, T*);         \
-    template void bilinear_run_##suffix<T, N, float>(const T*, std::size_t, std::size_t, std::ptrdiff_t,      \
-                                                     const float*, const float*, std::size_t, T*);           \
-    template void lanczos3_run_##suffix<T, N>(const T*, std::size_t, std::size_t, std::ptrdiff_t,             \
-                                              const Lanczos3Table&, const double*, const double*, std::size_t, \
-                                              T*);

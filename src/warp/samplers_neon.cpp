@@ -2,7 +2,8 @@
 //
 // The kernels of samplers_lanes.hpp over NEON vectors of two doubles. Every
 // load reads exactly the samples of its taps, so the kernels take groups up
-// to the image's last row.
+// to the image's last row. Positions the kernels leave take the per-pixel
+// Lanczos-3 with the portable arithmetic.
 #include <cstddef>
 #include <cstdint>
 
@@ -91,10 +92,13 @@ struct Lanes2 : simd::F64n2 {
     }
 };
 
+static_assert(SamplerLanes<Lanes2>);
+
 }  // namespace
-
-TESSARIN_SAMPLER_RUNS(neon, Lanes2)
-
 }  // namespace tessarin::warp::detail
+
+TESSARIN_DEFINE_KERNELS(tessarin::warp::detail::SamplerKernels, Neon,
+                        tessarin::warp::detail::lane_sampler_kernels<tessarin::warp::detail::Lanes2,
+                                                                     tessarin::warp::detail::PortableLanczos3>())
 
 #endif

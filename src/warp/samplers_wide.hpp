@@ -1,9 +1,14 @@
 // The samplers applied to a run of positions, several output pixels at a
-// time. Every pixel gets exactly the result of the per-pixel samplers in
-// samplers.hpp: the vector variants (samplers_lanes.hpp, one file per
-// instruction set) keep each pixel's operations in their order, one pixel per
-// lane, and send positions near the border or NaN ones through the per-pixel
-// samplers. The scalar and SSE2 variants sample pixel by pixel.
+// time: one kernel family (simd/dispatch.hpp), SamplerKernels, whose table
+// holds the runs of every instance (T, N) of the samplers. Every pixel gets
+// exactly the result of the per-pixel samplers in samplers.hpp.
+//
+// The scalar table samples pixel by pixel with the definition (samplers.cpp);
+// the SSE2 table does too, with the Lanczos-3 products and sums in SSE2
+// registers (samplers_sse2.hpp, samplers_sse2.cpp); the AVX2 and NEON tables
+// run the lane kernels of samplers_lanes.hpp (samplers_avx2.cpp,
+// samplers_neon.cpp), one pixel per lane, and send positions near the border
+// or NaN ones through the per-pixel samplers.
 #pragma once
 
 #include <cstddef>
@@ -13,65 +18,112 @@
 #include "simd/dispatch.hpp"
 #include "warp/samplers.hpp"
 
+namespace tessarin::warp::detail {
+
+// sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count, the
+// positions P being doubles or 32-bit floats (taken at their exact value as
+// doubles).
+template <class T, class P>
+using BilinearRun = void (*)(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const P* xs, const P* ys, std::size_t count, T* out);
+
+// sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count.
+template <class T>
+using Lanczos3Run = void (*)(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
+                             T* out);
+
+// The runs of one instance (T, N).
+template <class T, int N>
+struct SamplerRuns {
+    BilinearRun<T, double> bilinear;
+    BilinearRun<T, float> bilinear_floats;
+    Lanczos3Run<T> lanczos3;
+
+    template <class P>
+    constexpr BilinearRun<T, P> bilinear_of() const {
+        static_assert(std::is_same_v<P, double> || std::is_same_v<P, float>);
+        if constexpr (std::is_same_v<P, double>)
+            return bilinear;
+        else
+            return bilinear_floats;
+    }
+};
+
+// The family's table: the runs of the four instances.
+struct SamplerKernels {
+    SamplerRuns<std::uint8_t, 1> gray8;
+    SamplerRuns<std::uint8_t, 3> rgb8;
+    SamplerRuns<std::uint16_t, 1> gray16;
+    SamplerRuns<std::uint16_t, 3> rgb16;
+
+    template <class T, int N>
+    constexpr const SamplerRuns<T, N>& runs() const {
+        static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
+        static_assert(N == 1 || N == 3);
+        if constexpr (std::is_same_v<T, std::uint8_t>) {
+            if constexpr (N == 1) return gray8; else return rgb8;
+        } else {
+            if constexpr (N == 1) return gray16; else return rgb16;
+        }
+    }
+};
+
+// The table whose runs are `Runs`'s, for the four instances: Runs<T, N>
+// has the static members bilinear<P> and lanczos3.
+template <template <class, int> class Runs>
+constexpr SamplerKernels sampler_kernels() {
+    auto of = []<class T, int N>(Runs<T, N>) {
+        return SamplerRuns<T, N>{&Runs<T, N>::template bilinear<double>, &Runs<T, N>::template bilinear<float>,
+                                 &Runs<T, N>::lanczos3};
+    };
+    return SamplerKernels{of(Runs<std::uint8_t, 1>{}), of(Runs<std::uint8_t, 3>{}), of(Runs<std::uint16_t, 1>{}),
+                          of(Runs<std::uint16_t, 3>{})};
+}
+
+// The runs pixel by pixel, with the Lanczos-3 arithmetic `Arithmetic`
+// (PortableLanczos3, or a form that gives its bits): the scalar and SSE2
+// tables.
+template <class Arithmetic>
+struct PixelRuns {
+    template <class T, int N>
+    struct Of {
+        template <class P>
+        static void bilinear(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const P* xs, const P* ys, std::size_t count, T* out) {
+            for (std::size_t i = 0; i < count; ++i)
+                sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]),
+                                      static_cast<double>(ys[i]), out + i * N);
+        }
+        static void lanczos3(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
+                             const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
+                             T* out) {
+            sample_lanczos3_interleaved<T, N, Arithmetic>(src, width, height, row_step, table, xs, ys, count, out);
+        }
+    };
+};
+
+}  // namespace tessarin::warp::detail
+
+TESSARIN_DECLARE_KERNELS(tessarin::warp::detail::SamplerKernels)
+
 namespace tessarin::warp {
-namespace detail {
 
-// The vector variants' runs, for the four instances (T, N) of the samplers.
-#if defined(TESSARIN_SIMD_X86)
-template <class T, int N, class P>
-void bilinear_run_avx2(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, const P* xs,
-                       const P* ys, std::size_t count, T* out);
-template <class T, int N>
-void lanczos3_run_avx2(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                       const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count, T* out);
-#endif
-#if defined(TESSARIN_SIMD_NEON)
-template <class T, int N, class P>
-void bilinear_run_neon(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, const P* xs,
-                       const P* ys, std::size_t count, T* out);
-template <class T, int N>
-void lanczos3_run_neon(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                       const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count, T* out);
-#endif
-
-}  // namespace detail
-
-// sample_lanczos3 at (xs[i], ys[i]) into out + i * N for i < count, in
-// variant v (which the processor must run; the drivers pass the one chosen
-// at the start of their call).
+// The runs of variant v (which the processor must run), for callers that
+// take one run: the drivers pick the table once per call instead.
 template <class T, int N>
 inline void sample_lanczos3_run(simd::Variant v, const T* src, std::size_t width, std::size_t height,
                                 std::ptrdiff_t row_step, const Lanczos3Table& table, const double* xs,
                                 const double* ys, std::size_t count, T* out) {
-#if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2)
-        return detail::lanczos3_run_avx2<T, N>(src, width, height, row_step, table, xs, ys, count, out);
-#endif
-#if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon)
-        return detail::lanczos3_run_neon<T, N>(src, width, height, row_step, table, xs, ys, count, out);
-#endif
-    sample_lanczos3_interleaved<T, N>(src, width, height, row_step, table, xs, ys, count, out);
+    simd::pick<detail::SamplerKernels>(v).runs<T, N>().lanczos3(src, width, height, row_step, table, xs, ys, count,
+                                                                 out);
 }
 
-// sample_bilinear at (xs[i], ys[i]) into out + i * N for i < count, in
-// variant v, as above. Positions P are doubles or 32-bit floats (taken at
-// their exact value as doubles).
 template <class T, int N, class P>
 inline void sample_bilinear_run(simd::Variant v, const T* src, std::size_t width, std::size_t height,
                                 std::ptrdiff_t row_step, const P* xs, const P* ys, std::size_t count, T* out) {
-    static_assert(std::is_same_v<P, double> || std::is_same_v<P, float>);
-#if defined(TESSARIN_SIMD_X86)
-    if (v == simd::Variant::Avx2)
-        return detail::bilinear_run_avx2<T, N, P>(src, width, height, row_step, xs, ys, count, out);
-#endif
-#if defined(TESSARIN_SIMD_NEON)
-    if (v == simd::Variant::Neon)
-        return detail::bilinear_run_neon<T, N, P>(src, width, height, row_step, xs, ys, count, out);
-#endif
-    for (std::size_t i = 0; i < count; ++i)
-        sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]), static_cast<double>(ys[i]),
-                              out + i * N);
+    simd::pick<detail::SamplerKernels>(v).runs<T, N>().template bilinear_of<P>()(src, width, height, row_step, xs,
+                                                                                 ys, count, out);
 }
 
 }  // namespace tessarin::warp
