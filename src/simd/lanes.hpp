@@ -26,12 +26,14 @@ namespace tessarin::simd {
 // it is defined.
 template <class L>
 concept DoubleLanes = requires(typename L::D a, typename L::D b, double v, const double* in, double* out,
-                               float* floats) {
+                               float* floats, const float* in_floats) {
     requires std::copyable<typename L::D>;
     { L::lanes } -> std::convertible_to<std::size_t>;
     { L::set1(v) } -> std::same_as<typename L::D>;
     { L::zero() } -> std::same_as<typename L::D>;
     { L::load(in) } -> std::same_as<typename L::D>;
+    // The 32-bit floats in[0 .. lanes) widened to doubles (exactly).
+    { L::load_floats(in_floats) } -> std::same_as<typename L::D>;
     L::store(out, a);
     { L::add(a, b) } -> std::same_as<typename L::D>;
     { L::sub(a, b) } -> std::same_as<typename L::D>;
@@ -60,6 +62,9 @@ struct F64x2 {
     static D set1(double v) { return _mm_set1_pd(v); }
     static D zero() { return _mm_setzero_pd(); }
     static D load(const double* p) { return _mm_loadu_pd(p); }
+    static D load_floats(const float* p) {
+        return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+    }
     static void store(double* p, D a) { _mm_storeu_pd(p, a); }
     static D add(D a, D b) { return _mm_add_pd(a, b); }
     static D sub(D a, D b) { return _mm_sub_pd(a, b); }
@@ -93,6 +98,7 @@ struct F64x4 {
     TESSARIN_TARGET_AVX2 static D set1(double v) { return _mm256_set1_pd(v); }
     TESSARIN_TARGET_AVX2 static D zero() { return _mm256_setzero_pd(); }
     TESSARIN_TARGET_AVX2 static D load(const double* p) { return _mm256_loadu_pd(p); }
+    TESSARIN_TARGET_AVX2 static D load_floats(const float* p) { return _mm256_cvtps_pd(_mm_loadu_ps(p)); }
     TESSARIN_TARGET_AVX2 static void store(double* p, D a) { _mm256_storeu_pd(p, a); }
     TESSARIN_TARGET_AVX2 static D add(D a, D b) { return _mm256_add_pd(a, b); }
     TESSARIN_TARGET_AVX2 static D sub(D a, D b) { return _mm256_sub_pd(a, b); }
@@ -129,6 +135,7 @@ struct F64n2 {
     static D set1(double v) { return vdupq_n_f64(v); }
     static D zero() { return vdupq_n_f64(0.0); }
     static D load(const double* p) { return vld1q_f64(p); }
+    static D load_floats(const float* p) { return vcvt_f64_f32(vld1_f32(p)); }
     static void store(double* p, D a) { vst1q_f64(p, a); }
     static D add(D a, D b) { return vaddq_f64(a, b); }
     static D sub(D a, D b) { return vsubq_f64(a, b); }

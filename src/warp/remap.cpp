@@ -7,31 +7,11 @@
 #include "pool/pool.hpp"
 #include "layout/transpose.hpp"
 #include "simd/fetch.hpp"
-#include "simd/x86.hpp"
 #include "warp/driver.hpp"
+#include "warp/map_widen.hpp"
 
 namespace tessarin::warp {
 namespace {
-
-// The map entries of a run as doubles. Widening a float to a double is exact.
-void widen(const float* mx, const float* my, std::size_t n, double* sx, double* sy) {
-    for (std::size_t i = 0; i < n; ++i) {
-        sx[i] = static_cast<double>(mx[i]);
-        sy[i] = static_cast<double>(my[i]);
-    }
-}
-
-#if defined(TESSARIN_SIMD_X86)
-// The same, four entries per instruction.
-TESSARIN_TARGET_AVX2 void widen_avx2(const float* mx, const float* my, std::size_t n, double* sx, double* sy) {
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        _mm256_storeu_pd(sx + i, _mm256_cvtps_pd(_mm_loadu_ps(mx + i)));
-        _mm256_storeu_pd(sy + i, _mm256_cvtps_pd(_mm_loadu_ps(my + i)));
-    }
-    widen(mx + i, my + i, n - i, sx + i, sy + i);
-}
-#endif
 
 inline const float* entry(const MapView& m, std::size_t y, std::size_t x) {
     return m.base + static_cast<std::ptrdiff_t>(y) * m.row_step + static_cast<std::ptrdiff_t>(x) * m.column_step;
@@ -117,32 +97,25 @@ void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t
 struct Maps {
     MapView x, y;
     std::size_t width;
+    // Widens a run of entries for the Lanczos-3 sampler (map_widen.hpp), in
+    // the call's variant.
+    decltype(detail::WidenKernels::widen) widen;
     // Both maps' runs lie side by side in memory: the common layouts
     // (row-major, flipped rows) are widened from where they lie.
     bool side_by_side() const { return x.column_step == 1 && y.column_step == 1; }
 };
 
-// Widens a run of entries that lie side by side.
-template <class T>
-inline void widen_run(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
-                      double* sy) {
-#if defined(TESSARIN_SIMD_X86)
-    if (src.variant == simd::Variant::Avx2) return widen_avx2(mx, my, n, sx, sy);
-#endif
-    widen(mx, my, n, sx, sy);
-}
-
 // Samples a run of n pixels at the map entries mx[i], my[i]. The bilinear
 // sampler takes the entries as they are; Lanczos-3 takes them widened into
 // sx, sy.
 template <class T, int N, Filter F>
-inline void sample_entries(const detail::Source<T>& src, const float* mx, const float* my, std::size_t n, double* sx,
-                           double* sy, T* out) {
+inline void sample_entries(const detail::Source<T>& src, const Maps& maps, const float* mx, const float* my,
+                           std::size_t n, double* sx, double* sy, T* out) {
     if constexpr (F == Filter::Bilinear) {
         src.samplers->template runs<T, N>().bilinear_floats(src.data, src.width, src.height, src.row_step, mx, my, n,
                                                             out);
     } else {
-        widen_run(src, mx, my, n, sx, sy);
+        maps.widen(mx, my, n, sx, sy);
         detail::sample_run<T, N, F>(src, sx, sy, n, out);
     }
 }
@@ -171,7 +144,7 @@ void remap_rows(const detail::Source<T>& src, const Maps& maps, T* out, std::siz
                 fetch_entries(entry(maps.x, y + 1, 0), next);
                 fetch_entries(entry(maps.y, y + 1, 0), next);
             }
-            sample_entries<T, N, F>(src, mx, my, n, sx, sy, out + (y * out_width + x0) * N);
+            sample_entries<T, N, F>(src, maps, mx, my, n, sx, sy, out + (y * out_width + x0) * N);
         }
     }
 }
@@ -203,7 +176,7 @@ void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::s
             gather_block(maps.x, y, rows, x0, n, out_width, bx);
             gather_block(maps.y, y, rows, x0, n, out_width, by);
             for (std::size_t r = 0; r < rows; ++r) {
-                sample_entries<T, N, F>(src, bx[r], by[r], n, sx, sy, out + ((y + r) * out_width + x0) * N);
+                sample_entries<T, N, F>(src, maps, bx[r], by[r], n, sx, sy, out + ((y + r) * out_width + x0) * N);
             }
         }
     }
@@ -231,7 +204,7 @@ sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std
     if (count == 0) return out;  // no rows, or rows of no pixels
 
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
-    const Maps maps{map_x, map_y, out_width};
+    const Maps maps{map_x, map_y, out_width, simd::pick<detail::WidenKernels>(source.variant).widen};
     T* data = out.data();
     const std::size_t row_cost = detail::row_cost(out_width, Channels, filter);
     pool::parallel_for(out_height, row_cost, [&](std::size_t begin, std::size_t end) {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "pool/pool.hpp"
-#include "simd/x86.hpp"
 #include "warp/driver.hpp"
+#include "warp/positions.hpp"
 
 namespace tessarin::warp {
 namespace {
@@ -49,42 +49,10 @@ struct Plane {
     double off_x;
     double off_y;
     const Columns* whole;  // the terms of every column, for outputs up to a block wide; else null
+    // Source positions of a run of output pixels in one row (positions.hpp),
+    // in the call's variant.
+    decltype(detail::PositionKernels::positions) positions;
 };
-
-// Source positions of a run of output pixels in one row: each pixel's
-// homogeneous coordinates from its column terms and the row terms, divided
-// through. A point at infinity (w of either sign of zero) is sent outside
-// every image.
-inline void run_positions(const double* cu, const double* cv, const double* cw, double ru, double rv, double rw,
-                          std::size_t n, double* sx, double* sy) {
-    constexpr double rejected = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w = cw[i] + rw;
-        const double qx = (cu[i] + ru) / w;
-        const double qy = (cv[i] + rv) / w;
-        sx[i] = w == 0.0 ? rejected : qx;
-        sy[i] = qy;
-    }
-}
-
-#if defined(TESSARIN_SIMD_X86)
-// The same, four pixels per vector: the same additions and divisions, lane by lane.
-TESSARIN_TARGET_AVX2 void run_positions_avx2(const double* cu, const double* cv, const double* cw, double ru,
-                                                double rv, double rw, std::size_t n, double* sx, double* sy) {
-    const __m256d u = _mm256_set1_pd(ru), v = _mm256_set1_pd(rv), r = _mm256_set1_pd(rw);
-    const __m256d rejected = _mm256_set1_pd(std::numeric_limits<double>::infinity());
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        const __m256d w = _mm256_add_pd(_mm256_loadu_pd(cw + i), r);
-        const __m256d qx = _mm256_div_pd(_mm256_add_pd(_mm256_loadu_pd(cu + i), u), w);
-        const __m256d qy = _mm256_div_pd(_mm256_add_pd(_mm256_loadu_pd(cv + i), v), w);
-        const __m256d at_infinity = _mm256_cmp_pd(w, _mm256_setzero_pd(), _CMP_EQ_OQ);
-        _mm256_storeu_pd(sx + i, _mm256_blendv_pd(qx, rejected, at_infinity));
-        _mm256_storeu_pd(sy + i, qy);
-    }
-    run_positions(cu + i, cv + i, cw + i, ru, rv, rw, n - i, sx + i, sy + i);
-}
-#endif
 
 template <class T, Filter F>
 void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t out_width, std::size_t begin,
@@ -113,12 +81,7 @@ void warp_rows(const detail::Source<T>& src, const Plane& p, T* out, std::size_t
                 const double* cu = cols.u + x0;
                 const double* cv = cols.v + x0;
                 const double* cw = cols.w + x0;
-#if defined(TESSARIN_SIMD_X86)
-                if (src.variant == simd::Variant::Avx2)
-                    run_positions_avx2(cu, cv, cw, ru, rv, rw, n, sx, sy);
-                else
-#endif
-                    run_positions(cu, cv, cw, ru, rv, rw, n, sx, sy);
+                p.positions(cu, cv, cw, ru, rv, rw, n, sx, sy);
                 detail::sample_run<T, 3, F>(src, sx, sy, n, row + x0 * 3);
             }
         }
@@ -159,8 +122,9 @@ sample::Result<sample::Buffer<T>> warp_rgb(ImageView<T> src, std::size_t width, 
         whole.emplace(out_width);
         whole->fill(0, out_width, inverse, scale, off_x);
     }
-    const Plane plane{inverse, scale, off_x, off_y, whole ? &*whole : nullptr};
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
+    const Plane plane{inverse, scale, off_x, off_y, whole ? &*whole : nullptr,
+                      simd::pick<detail::PositionKernels>(source.variant).positions};
     T* data = out.data();
     pool::parallel_for(out_height, detail::row_cost(out_width, 3, filter), [&](std::size_t begin, std::size_t end) {
         if (filter == Filter::Lanczos3)

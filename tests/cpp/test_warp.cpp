@@ -212,10 +212,14 @@ TYPED_TEST(Warp, MatchesThePerPixelFormula) {
         for (double scale : {1.0, 0.7, 3.0}) {
             // 300 columns: longer than a run of positions worked out at once.
             const auto ref = reference_warp(this->img, this->w, this->h, 300, 9, m, scale, 0.0, 0.5, f);
-            ASSERT_EQ(this->run(300, 9, m, scale, 0.0, 0.5, f), ref) << scale;
             const auto ref_big = reference_warp(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f);
-            ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f)), ref_big)
-                << scale;
+            // The positions and the samplers of every variant.
+            for (const auto v : simd::supported()) {
+                const simd::Forced forced(v);
+                ASSERT_EQ(this->run(300, 9, m, scale, 0.0, 0.5, f), ref) << scale << " " << simd::name(v);
+                ASSERT_EQ(contents(warp_rgb<TypeParam>(big, 67, 41, 300, 60, inside, scale, 0.0, 0.5, f)), ref_big)
+                    << scale << " " << simd::name(v);
+            }
         }
     // Wider than the block of columns whose terms are made together, with a
     // short last block: the terms of every block start from its own column.
@@ -379,7 +383,11 @@ TYPED_TEST(Remap, EveryPixelIsTheSampleAtItsMapEntry) {
                 else
                     sample_bilinear<T, N>(img.data(), w, h, std::ptrdiff_t(w * N), mx[i], my[i], &expected[i * N]);
             }
-            EXPECT_EQ(contents(remap<T, N>(img, w, h, mx, my, ow, oh, f)), expected) << w;
+            // The widening and the samplers of every variant.
+            for (const auto v : simd::supported()) {
+                const simd::Forced forced(v);
+                EXPECT_EQ(contents(remap<T, N>(img, w, h, mx, my, ow, oh, f)), expected) << w << " " << simd::name(v);
+            }
         }
     }
 }
