@@ -38,5 +38,4 @@ Lanczos3Table lanczos3_table() {
 
 // The scalar runs: the per-pixel samplers themselves.
 TESSARIN_DEFINE_KERNELS(tessarin::warp::detail::SamplerKernels, Scalar,
-                        tessarin::warp::detail::sampler_kernels<
-                            tessarin::warp::detail::PixelRuns<tessarin::warp::detail::PortableLanczos3>::Of>())
+                        tessarin::warp::detail::pixel_sampler_kernels<tessarin::warp::detail::PortableLanczos3>())

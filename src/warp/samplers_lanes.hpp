@@ -361,28 +361,12 @@ inline void lanczos3_lanes(const T* src, std::size_t width, std::size_t height, 
         [&](std::size_t i) { lanczos3_group<L, T, N, 1>(src, row_step, t, xs + i, ys + i, out + i * N); }, one_by_one);
 }
 
-// The runs over lane type L, the per-pixel Lanczos-3 taking `Arithmetic`.
-template <SamplerLanes L, class Arithmetic>
-struct LaneRuns {
-    template <class T, int N>
-    struct Of {
-        template <class P>
-        static void bilinear(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                             const P* xs, const P* ys, std::size_t count, T* out) {
-            bilinear_lanes<L, T, N, P>(src, width, height, row_step, xs, ys, count, out);
-        }
-        static void lanczos3(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                             const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
-                             T* out) {
-            lanczos3_lanes<L, Arithmetic, T, N>(src, width, height, row_step, table, xs, ys, count, out);
-        }
-    };
-};
-
-// The SamplerKernels table of lane type L.
+// The SamplerKernels table of lane type L, the per-pixel Lanczos-3 taking
+// `Arithmetic`.
 template <SamplerLanes L, class Arithmetic>
 constexpr SamplerKernels lane_sampler_kernels() {
-    return sampler_kernels<LaneRuns<L, Arithmetic>::template Of>();
+    return sampler_kernels([]<class T, int N, class P>(RunOf<T, N, P>) { return &bilinear_lanes<L, T, N, P>; },
+                           []<class T, int N>(RunOf<T, N>) { return &lanczos3_lanes<L, Arithmetic, T, N>; });
 }
 
 }  // namespace

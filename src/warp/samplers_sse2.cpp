@@ -6,6 +6,5 @@
 
 #if defined(TESSARIN_SIMD_X86)
 TESSARIN_DEFINE_KERNELS(tessarin::warp::detail::SamplerKernels, Sse2,
-                        tessarin::warp::detail::sampler_kernels<
-                            tessarin::warp::detail::PixelRuns<tessarin::warp::detail::Sse2Lanczos3>::Of>())
+                        tessarin::warp::detail::pixel_sampler_kernels<tessarin::warp::detail::Sse2Lanczos3>())
 #endif

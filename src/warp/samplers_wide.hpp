@@ -69,39 +69,39 @@ struct SamplerKernels {
     }
 };
 
-// The table whose runs are `Runs`'s, for the four instances: Runs<T, N>
-// has the static members bilinear<P> and lanczos3.
-template <template <class, int> class Runs>
-constexpr SamplerKernels sampler_kernels() {
-    auto of = []<class T, int N>(Runs<T, N>) {
-        return SamplerRuns<T, N>{&Runs<T, N>::template bilinear<double>, &Runs<T, N>::template bilinear<float>,
-                                 &Runs<T, N>::lanczos3};
+// Names an instance of the runs, (T, N) with positions P, for the builders
+// of sampler_kernels.
+template <class T, int N, class P = double>
+struct RunOf {};
+
+// The table whose runs are bilinear(RunOf<T, N, P>{}) and
+// lanczos3(RunOf<T, N>{}) for the four instances (each returns a run).
+template <class Bilinear, class Lanczos3>
+constexpr SamplerKernels sampler_kernels(Bilinear bilinear, Lanczos3 lanczos3) {
+    auto runs = [=]<class T, int N>(RunOf<T, N>) {
+        return SamplerRuns<T, N>{bilinear(RunOf<T, N, double>{}), bilinear(RunOf<T, N, float>{}),
+                                 lanczos3(RunOf<T, N>{})};
     };
-    return SamplerKernels{of(Runs<std::uint8_t, 1>{}), of(Runs<std::uint8_t, 3>{}), of(Runs<std::uint16_t, 1>{}),
-                          of(Runs<std::uint16_t, 3>{})};
+    return SamplerKernels{runs(RunOf<std::uint8_t, 1>{}), runs(RunOf<std::uint8_t, 3>{}),
+                          runs(RunOf<std::uint16_t, 1>{}), runs(RunOf<std::uint16_t, 3>{})};
 }
 
-// The runs pixel by pixel, with the Lanczos-3 arithmetic `Arithmetic`
-// (PortableLanczos3, or a form that gives its bits): the scalar and SSE2
-// tables.
+// The bilinear run pixel by pixel: the scalar and SSE2 tables'.
+template <class T, int N, class P>
+void bilinear_pixels(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step, const P* xs,
+                     const P* ys, std::size_t count, T* out) {
+    for (std::size_t i = 0; i < count; ++i)
+        sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]), static_cast<double>(ys[i]),
+                              out + i * N);
+}
+
+// The table of runs pixel by pixel, with the Lanczos-3 arithmetic
+// `Arithmetic` (PortableLanczos3, or a form that gives its bits).
 template <class Arithmetic>
-struct PixelRuns {
-    template <class T, int N>
-    struct Of {
-        template <class P>
-        static void bilinear(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                             const P* xs, const P* ys, std::size_t count, T* out) {
-            for (std::size_t i = 0; i < count; ++i)
-                sample_bilinear<T, N>(src, width, height, row_step, static_cast<double>(xs[i]),
-                                      static_cast<double>(ys[i]), out + i * N);
-        }
-        static void lanczos3(const T* src, std::size_t width, std::size_t height, std::ptrdiff_t row_step,
-                             const Lanczos3Table& table, const double* xs, const double* ys, std::size_t count,
-                             T* out) {
-            sample_lanczos3_interleaved<T, N, Arithmetic>(src, width, height, row_step, table, xs, ys, count, out);
-        }
-    };
-};
+constexpr SamplerKernels pixel_sampler_kernels() {
+    return sampler_kernels([]<class T, int N, class P>(RunOf<T, N, P>) { return &bilinear_pixels<T, N, P>; },
+                           []<class T, int N>(RunOf<T, N>) { return &sample_lanczos3_interleaved<T, N, Arithmetic>; });
+}
 
 }  // namespace tessarin::warp::detail
 

@@ -11,6 +11,9 @@
 #include "detector/field.hpp"
 #include "simd/dispatch.hpp"
 #include "variants.hpp"
+#include "warp/map_widen.hpp"
+#include "warp/positions.hpp"
+#include "warp/samplers_wide.hpp"
 
 namespace tessarin::simd {
 namespace {
@@ -70,13 +73,23 @@ TEST_P(DetectInVariant, SameSegmentsAsScalar) {
 INSTANTIATE_TEST_SUITE_P(Variants, DetectInVariant, tessarin::testing::every_variant, tessarin::testing::variant_name);
 
 #if defined(TESSARIN_SIMD_NEON)
-// Every aarch64 processor has NEON: the detector's loops and the samplers'
-// runs (which take the variant chosen() names) use its kernels.
+// Every aarch64 processor has NEON: the detector's loops, the samplers' runs
+// and the drivers' positions and widening (which take the variant chosen()
+// names) use its kernels.
 TEST(Dispatch, AArch64ChoosesTheNeonKernels) {
     EXPECT_EQ(chosen(), Variant::Neon);
+    // Each variant's table, parenthesised: the macro would split the
+    // template's arguments.
     EXPECT_EQ(&pick<detector::field_detail::FieldKernels>(chosen()),
-              &kernels<detector::field_detail::FieldKernels, Variant::Neon>());
-    EXPECT_EQ(&pick<detector::SumKernels>(chosen()), &kernels<detector::SumKernels, Variant::Neon>());
+              (&kernels<detector::field_detail::FieldKernels, Variant::Neon>()));
+    EXPECT_EQ(&pick<detector::SumKernels>(chosen()), (&kernels<detector::SumKernels, Variant::Neon>()));
+    EXPECT_EQ(&pick<warp::detail::SamplerKernels>(chosen()), (&kernels<warp::detail::SamplerKernels, Variant::Neon>()));
+    EXPECT_EQ(&pick<warp::detail::PositionKernels>(chosen()),
+              (&kernels<warp::detail::PositionKernels, Variant::Neon>()));
+    EXPECT_EQ(&pick<warp::detail::WidenKernels>(chosen()), (&kernels<warp::detail::WidenKernels, Variant::Neon>()));
+    // The sampler table's runs are the lane kernels, not the scalar runs.
+    EXPECT_NE((kernels<warp::detail::SamplerKernels, Variant::Neon>().rgb8.bilinear),
+              (kernels<warp::detail::SamplerKernels, Variant::Scalar>().rgb8.bilinear));
 }
 #endif
 
