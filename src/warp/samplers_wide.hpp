@@ -61,11 +61,14 @@ struct SamplerKernels {
     constexpr const SamplerRuns<T, N>& runs() const {
         static_assert(std::is_same_v<T, std::uint8_t> || std::is_same_v<T, std::uint16_t>);
         static_assert(N == 1 || N == 3);
-        if constexpr (std::is_same_v<T, std::uint8_t>) {
-            if constexpr (N == 1) return gray8; else return rgb8;
-        } else {
-            if constexpr (N == 1) return gray16; else return rgb16;
-        }
+        if constexpr (std::is_same_v<T, std::uint8_t> && N == 1)
+            return gray8;
+        else if constexpr (std::is_same_v<T, std::uint8_t>)
+            return rgb8;
+        else if constexpr (N == 1)
+            return gray16;
+        else
+            return rgb16;
     }
 };
 
