@@ -28,11 +28,11 @@ std::size_t row_bytes_of(const Strided& a) {
     return bytes;
 }
 
-// The shuffle that copies one row of a rank 2 or 3 layout, when its rows are
-// one run of bytes (usable() says whether they are).
-RowShuffle row_shuffle(const Strided& a) {
+// The shuffle that copies one row of a rank 2 or 3 layout in variant v, when
+// its rows are one run of bytes (usable() says whether they are).
+RowShuffle row_shuffle(const Strided& a, simd::Variant v) {
     return RowShuffle(a.strides[1], a.rank == 3 ? a.strides[2] : 0,
-                      a.rank == 3 ? static_cast<std::size_t>(a.shape[2]) : 1, a.item);
+                      a.rank == 3 ? static_cast<std::size_t>(a.shape[2]) : 1, a.item, v);
 }
 
 // One logical row of a layout whose rows are not in order already, element
@@ -65,8 +65,9 @@ void copy_row(const Strided& a, const char* row, char* out) {
 // order) are gathered in tiles of block_rows rows by block_cols output
 // positions: each position's elements down the tile lie on few cache lines
 // (each line serves many rows), and few such streams are read at once. Where
-// axis 0 is exactly one element apart, those elements are adjacent and move
-// in square vector tiles (transpose.hpp); the rest goes element by element.
+// axis 0 is exactly one element apart, those elements are adjacent and go to
+// the variant's transposing kernel (transpose.hpp); the rest goes element by
+// element.
 // Tall, narrow tiles measured fastest on Fortran-order images: each
 // position's column is read as one long run, which the processor's own
 // prefetching follows. 768 rows beat 256 at every size tried (4000 x 3000
@@ -78,9 +79,11 @@ constexpr std::ptrdiff_t block_rows = 768;
 constexpr std::ptrdiff_t block_cols = 16;
 
 template <std::size_t S>
-void copy_row_block(const Strided& a, std::ptrdiff_t y0, std::ptrdiff_t rows, char* out, std::size_t row_bytes) {
-    constexpr auto lanes = static_cast<std::ptrdiff_t>(tile_lanes<S>);
-    static_assert(block_rows % lanes == 0 && block_cols % lanes == 0);
+void copy_row_block(const Strided& a, std::ptrdiff_t y0, std::ptrdiff_t rows, char* out, std::size_t row_bytes,
+                    TransposeKernels::Columns columns) {
+    // Whole 16-byte tiles fit a block, leaving the kernel no partial tiles
+    // but in the last block and the last positions.
+    static_assert(block_rows % tile_lanes<S> == 0 && block_cols % tile_lanes<S> == 0);
     const std::ptrdiff_t s0 = a.strides[0];
     const char* first = a.base + y0 * s0;
     const std::ptrdiff_t n = a.shape[1], sx = a.strides[1];
@@ -88,28 +91,18 @@ void copy_row_block(const Strided& a, std::ptrdiff_t y0, std::ptrdiff_t rows, ch
     std::ptrdiff_t offset[block_cols];  // source byte offset of each position of the tile
     std::ptrdiff_t x = 0, k = 0;        // the pixel and channel of the next position
     const std::ptrdiff_t positions = n * c;
-    const std::ptrdiff_t tiled_rows = s0 == static_cast<std::ptrdiff_t>(S) ? rows / lanes * lanes : 0;
     for (std::ptrdiff_t p0 = 0; p0 < positions; p0 += block_cols) {
         const std::ptrdiff_t count = positions - p0 < block_cols ? positions - p0 : block_cols;
         for (std::ptrdiff_t q = 0; q < count; ++q) {
             offset[q] = x * sx + k * sc;
             if (++k == c) k = 0, ++x;
         }
-        const std::ptrdiff_t tiled = count / lanes * lanes;
-        for (std::ptrdiff_t y = 0; y < tiled_rows; y += lanes) {
-            const char* in = first + y * s0;
-            char* o = out + static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(p0) * S;
-            for (std::ptrdiff_t q0 = 0; q0 < tiled; q0 += lanes) {
-                const char* cols[lanes];
-                for (std::ptrdiff_t q = 0; q < lanes; ++q) cols[q] = in + offset[q0 + q];
-                transpose_tile<S>(cols, o + static_cast<std::size_t>(q0) * S, row_bytes);
-            }
-            for (std::ptrdiff_t j = 0; j < lanes; ++j)
-                for (std::ptrdiff_t q = tiled; q < count; ++q)
-                    move_one<S>(o + static_cast<std::size_t>(j) * row_bytes + static_cast<std::size_t>(q) * S,
-                                in + j * s0 + offset[q]);
+        if (s0 == static_cast<std::ptrdiff_t>(S)) {
+            columns(first, offset, static_cast<std::size_t>(count), static_cast<std::size_t>(rows),
+                    out + static_cast<std::size_t>(p0) * S, row_bytes);
+            continue;
         }
-        for (std::ptrdiff_t y = tiled_rows; y < rows; ++y) {
+        for (std::ptrdiff_t y = 0; y < rows; ++y) {
             const char* in = first + y * s0;
             char* o = out + static_cast<std::size_t>(y) * row_bytes + static_cast<std::size_t>(p0) * S;
             for (std::ptrdiff_t q = 0; q < count; ++q) move_one<S>(o + static_cast<std::size_t>(q) * S, in + offset[q]);
@@ -117,9 +110,10 @@ void copy_row_block(const Strided& a, std::ptrdiff_t y0, std::ptrdiff_t rows, ch
     }
 }
 
-// Rank 2 or 3, elements of S bytes, along the route chosen for the layout.
+// Rank 2 or 3, elements of S bytes, along the route chosen for the layout,
+// with variant v's kernels.
 template <std::size_t S>
-void copy_sized(const Strided& a, Route r, char* out) {
+void copy_sized(const Strided& a, Route r, char* out, simd::Variant v) {
     const std::ptrdiff_t h = a.shape[0], s0 = a.strides[0];
     const std::size_t row_bytes = row_bytes_of(a);
     auto out_row = [&](std::ptrdiff_t y) { return out + static_cast<std::size_t>(y) * row_bytes; };
@@ -128,16 +122,15 @@ void copy_sized(const Strided& a, Route r, char* out) {
             for (std::ptrdiff_t y = 0; y < h; ++y) std::memcpy(out_row(y), a.base + y * s0, row_bytes);
             return;
         case Route::planes: {
-            const simd::Variant variant = simd::chosen();
             for (std::ptrdiff_t y = 0; y < h; ++y) {
                 const char* row = a.base + y * s0;
                 const char* runs[3] = {row, row + a.strides[2], row + 2 * a.strides[2]};
-                interleave3(runs, static_cast<std::size_t>(a.shape[1]), S, out_row(y), variant);
+                interleave3(runs, static_cast<std::size_t>(a.shape[1]), S, out_row(y), v);
             }
             return;
         }
         case Route::shuffled: {
-            const RowShuffle shuffle = row_shuffle(a);
+            const RowShuffle shuffle = row_shuffle(a, v);
             for (std::ptrdiff_t y = 0; y < h; ++y)
                 shuffle.copy(a.base + y * s0, static_cast<std::size_t>(a.shape[1]), out_row(y));
             return;
@@ -145,10 +138,12 @@ void copy_sized(const Strided& a, Route r, char* out) {
         case Route::elements:
             for (std::ptrdiff_t y = 0; y < h; ++y) copy_row<S>(a, a.base + y * s0, out_row(y));
             return;
-        case Route::blocks:
+        case Route::blocks: {
+            const TransposeKernels::Columns columns = simd::pick<TransposeKernels>(v).columns_of<S>();
             for (std::ptrdiff_t y0 = 0; y0 < h; y0 += block_rows)
-                copy_row_block<S>(a, y0, h - y0 < block_rows ? h - y0 : block_rows, out_row(y0), row_bytes);
+                copy_row_block<S>(a, y0, h - y0 < block_rows ? h - y0 : block_rows, out_row(y0), row_bytes, columns);
             return;
+        }
         default:
             return;
     }
@@ -194,7 +189,9 @@ bool in_place(const Strided& a) {
     return reinterpret_cast<std::uintptr_t>(a.base) % a.item == 0;
 }
 
-Route route(const Strided& a) {
+Route route(const Strided& a) { return route(a, simd::chosen()); }
+
+Route route(const Strided& a, simd::Variant v) {
     for (int i = 0; i < a.rank; ++i)
         if (a.shape[i] == 0) return Route::none;
     const std::size_t s = a.item;
@@ -211,13 +208,15 @@ Route route(const Strided& a) {
     if (in_order) return Route::rows;
     // Channels in planes of their own (a channel-first image with its
     // channels moved last): each row holds one run per channel.
-    if (a.rank == 3 && a.shape[2] == 3 && a.strides[1] == item && interleaves_in_vectors(s, simd::chosen()))
+    if (a.rank == 3 && a.shape[2] == 3 && a.strides[1] == item && interleaves_in_vectors(s, v))
         return Route::planes;
-    return row_shuffle(a).usable() ? Route::shuffled : Route::elements;
+    return row_shuffle(a, v).usable() ? Route::shuffled : Route::elements;
 }
 
 void copy_logical(const Strided& a, void* out) {
-    const Route r = route(a);
+    // One variant for the whole call: the route depends on it.
+    const simd::Variant v = simd::chosen();
+    const Route r = route(a, v);
     char* o = static_cast<char*>(out);
     switch (r) {
         case Route::none:
@@ -229,10 +228,10 @@ void copy_logical(const Strided& a, void* out) {
             break;
     }
     switch (a.item) {
-        case 1: copy_sized<1>(a, r, o); return;
-        case 2: copy_sized<2>(a, r, o); return;
-        case 4: copy_sized<4>(a, r, o); return;
-        default: copy_sized<8>(a, r, o); return;
+        case 1: copy_sized<1>(a, r, o, v); return;
+        case 2: copy_sized<2>(a, r, o, v); return;
+        case 4: copy_sized<4>(a, r, o, v); return;
+        default: copy_sized<8>(a, r, o, v); return;
     }
 }
 

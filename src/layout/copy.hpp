@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "simd/dispatch.hpp"
+
 namespace tessarin::layout {
 
 // Where an array's elements lie: element (i_0, ..., i_{rank-1}) is the `item`
@@ -39,6 +41,8 @@ enum class Route {
     general,   // another rank (not 2 or 3) or element size (not 1, 2, 4 or 8): element by element
 };
 Route route(const Strided& a);
+// The route in variant v.
+Route route(const Strided& a, simd::Variant v);
 
 // Copies the elements of `a` in logical row-major order to `out`, which
 // holds (product of the shape) * item bytes and does not overlap the array.

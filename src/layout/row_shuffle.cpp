@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "simd/neon.hpp"
-#include "simd/x86.hpp"
-
 namespace tessarin::layout {
 namespace {
 
@@ -13,48 +10,31 @@ std::ptrdiff_t magnitude(std::ptrdiff_t v) { return v < 0 ? -v : v; }
 std::ptrdiff_t at_most_zero(std::ptrdiff_t v) { return v < 0 ? v : 0; }
 std::ptrdiff_t at_least_zero(std::ptrdiff_t v) { return v > 0 ? v : 0; }
 
-// `count` windows, the k-th the 16 bytes at in + k * in_step rearranged by
-// `mask` into the 16 at out + k * out_step. One function per run of windows,
-// so that the mask stays in a register and no call is made per window (a
-// call per window copied 6 MB of reversed RGB bytes at a fifth of the speed
-// of memcpy). Windows that follow one another may overlap in the output: each
-// writes its pixels' bytes after the one before it.
-#if defined(TESSARIN_SIMD_X86)
-TESSARIN_TARGET_AVX2 void shuffle_windows(const char* in, std::ptrdiff_t in_step, const unsigned char* mask,
-                                          char* out, std::ptrdiff_t out_step, std::ptrdiff_t count) {
-    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
+// The definition of the windows kernel: byte by byte, each window read
+// whole before it is written, as a vector kernel does.
+void windows_scalar(const char* in, std::ptrdiff_t in_step, const unsigned char* mask, char* out,
+                    std::ptrdiff_t out_step, std::ptrdiff_t count) {
     for (std::ptrdiff_t k = 0; k < count; ++k, in += in_step, out += out_step) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, m));
+        char window[16];
+        std::memcpy(window, in, 16);
+        for (std::size_t j = 0; j < 16; ++j) out[j] = window[mask[j]];
     }
 }
-#elif defined(TESSARIN_SIMD_NEON)
-void shuffle_windows(const char* in, std::ptrdiff_t in_step, const unsigned char* mask, char* out,
-                     std::ptrdiff_t out_step, std::ptrdiff_t count) {
-    const uint8x16_t m = vld1q_u8(mask);
-    for (std::ptrdiff_t k = 0; k < count; ++k, in += in_step, out += out_step) {
-        const uint8x16_t v = vld1q_u8(reinterpret_cast<const std::uint8_t*>(in));
-        vst1q_u8(reinterpret_cast<std::uint8_t*>(out), vqtbl1q_u8(v, m));
-    }
-}
-#endif
-
-bool has_byte_shuffle(simd::Variant v) { return v == simd::Variant::Avx2 || v == simd::Variant::Neon; }
 
 }  // namespace
 
 RowShuffle::RowShuffle(std::ptrdiff_t pixel_step, std::ptrdiff_t channel_step, std::size_t channels,
-                       std::size_t bytes)
+                       std::size_t bytes, simd::Variant v)
     : pixel_step_(pixel_step),
       channel_step_(channel_step),
       channels_(channels),
       bytes_(bytes),
-      variant_(simd::chosen()) {
+      kernels_(&simd::pick<RowShuffleKernels>(v)) {
     const auto s = static_cast<std::ptrdiff_t>(bytes), c = static_cast<std::ptrdiff_t>(channels);
     const bool contiguous = bytes > 0 && channels > 0 && (channels == 1 || magnitude(channel_step) == s) &&
                             magnitude(pixel_step) == c * s;
     pixels_ = contiguous ? 16 / (channels * bytes) : 0;
-    usable_ = has_byte_shuffle(variant_) && pixels_ > 0;
+    usable_ = kernels_->in_vectors && pixels_ > 0;
     if (!usable_) return;
     // A block of pixels_ pixels spans pixels_ * c * s bytes, from its lowest
     // element on; output byte (q, k, b) comes from pixel q's channel k.
@@ -102,9 +82,7 @@ void RowShuffle::copy(const char* row, std::size_t n, char* out) const {
         std::ptrdiff_t more = (out_end - 16 - w * out_step) / out_step;
         const std::ptrdiff_t room = in_step > 0 ? high - 16 - window(w) : window(w) - low;
         more = std::min({more, room / magnitude(in_step), windows - 1 - w});
-#if defined(TESSARIN_SIMD_X86) || defined(TESSARIN_SIMD_NEON)
-        shuffle_windows(row + window(w), in_step, mask_, out + w * out_step, out_step, more + 1);
-#endif
+        kernels_->windows(row + window(w), in_step, mask_, out + w * out_step, out_step, more + 1);
         w += more + 1;
     }
     const std::ptrdiff_t x = w * p;
@@ -112,3 +90,6 @@ void RowShuffle::copy(const char* row, std::size_t n, char* out) const {
 }
 
 }  // namespace tessarin::layout
+
+TESSARIN_DEFINE_KERNELS(tessarin::layout::RowShuffleKernels, Scalar,
+                        {tessarin::layout::windows_scalar, false})

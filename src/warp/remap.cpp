@@ -43,9 +43,10 @@ constexpr std::size_t block_columns = 64;
 using BlockRow = float[block_columns];
 
 // Entries (y + r, x0 + i) of `m` for r < rows and i < n, into to[r][i]; the
-// row holds `columns` entries in all.
+// row holds `columns` entries in all. `transpose` is the call's transposing
+// kernel for 4-byte elements.
 void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t x0, std::size_t n,
-                  std::size_t columns, BlockRow* to) {
+                  std::size_t columns, layout::TransposeKernels::Columns transpose, BlockRow* to) {
     const float* first = entry(m, y, x0);
     const std::ptrdiff_t down = m.row_step, across = m.column_step;
     const auto at = [&](std::size_t r, std::size_t i) {
@@ -74,18 +75,17 @@ void gather_block(const MapView& m, std::size_t y, std::size_t rows, std::size_t
     std::size_t i = 0;
     if (down == 1) {
         // Entries that lie one after another down each column (Fortran
-        // order) move in square tiles of vector transposes.
+        // order) go to the variant's transposing kernel, a tile's width of
+        // columns at a time, each after its columns ahead are requested.
         constexpr std::size_t t = layout::tile_lanes<sizeof(float)>;
-        const std::size_t tiled_rows = rows - rows % t;
+        const auto* base = reinterpret_cast<const char*>(first);
         for (; i + t <= n; i += t) {
-            for (std::size_t q = 0; q < t; ++q) fetch_ahead(i + q);
-            for (std::size_t r = 0; r < tiled_rows; r += t) {
-                const char* cols[t];
-                for (std::size_t q = 0; q < t; ++q) cols[q] = reinterpret_cast<const char*>(at(r, i + q));
-                layout::transpose_tile<sizeof(float)>(cols, reinterpret_cast<char*>(&to[r][i]), sizeof to[0]);
+            std::ptrdiff_t offsets[t];
+            for (std::size_t q = 0; q < t; ++q) {
+                fetch_ahead(i + q);
+                offsets[q] = reinterpret_cast<const char*>(at(0, i + q)) - base;
             }
-            for (std::size_t r = tiled_rows; r < rows; ++r)
-                for (std::size_t q = 0; q < t; ++q) to[r][i + q] = *at(r, i + q);
+            transpose(base, offsets, t, rows, reinterpret_cast<char*>(&to[0][i]), sizeof to[0]);
         }
     }
     for (; i < n; ++i) {
@@ -100,6 +100,8 @@ struct Maps {
     // Widens a run of entries for the Lanczos-3 sampler (map_widen.hpp), in
     // the call's variant.
     decltype(detail::WidenKernels::widen) widen;
+    // Gathers the entries of Fortran-order maps (transpose.hpp), likewise.
+    layout::TransposeKernels::Columns transpose;
     // Both maps' runs lie side by side in memory: the common layouts
     // (row-major, flipped rows) are widened from where they lie.
     bool side_by_side() const { return x.column_step == 1 && y.column_step == 1; }
@@ -173,8 +175,8 @@ void remap_blocks(const detail::Source<T>& src, const Maps& maps, T* out, std::s
         std::fill_n(out + y * out_width * N, rows * out_width * N, T{0});
         for (std::size_t x0 = 0; x0 < out_width; x0 += block_columns) {
             const std::size_t n = std::min(block_columns, out_width - x0);
-            gather_block(maps.x, y, rows, x0, n, out_width, bx);
-            gather_block(maps.y, y, rows, x0, n, out_width, by);
+            gather_block(maps.x, y, rows, x0, n, out_width, maps.transpose, bx);
+            gather_block(maps.y, y, rows, x0, n, out_width, maps.transpose, by);
             for (std::size_t r = 0; r < rows; ++r) {
                 sample_entries<T, N, F>(src, maps, bx[r], by[r], n, sx, sy, out + ((y + r) * out_width + x0) * N);
             }
@@ -204,7 +206,8 @@ sample::Result<sample::Buffer<T>> remap(ImageView<T> src, std::size_t width, std
     if (count == 0) return out;  // no rows, or rows of no pixels
 
     const detail::Source<T> source{src.data, width, height, src.row_step, table ? &*table : nullptr};
-    const Maps maps{map_x, map_y, out_width, simd::pick<detail::WidenKernels>(source.variant).widen};
+    const Maps maps{map_x, map_y, out_width, simd::pick<detail::WidenKernels>(source.variant).widen,
+                    simd::pick<layout::TransposeKernels>(source.variant).template columns_of<sizeof(float)>()};
     T* data = out.data();
     const std::size_t row_cost = detail::row_cost(out_width, Channels, filter);
     pool::parallel_for(out_height, row_cost, [&](std::size_t begin, std::size_t end) {

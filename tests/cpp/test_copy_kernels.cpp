@@ -13,30 +13,37 @@
 namespace {
 
 // Every element of a tile lands where the plain element-by-element copy puts
-// it, for each element size, with columns at unrelated addresses and output
-// rows wider than the tile.
+// it, for each element size and variant, with columns at unrelated
+// addresses and output rows wider than the tile.
 template <std::size_t S>
-void check_tile() {
+void check_tile(tessarin::simd::Variant v) {
     constexpr std::size_t n = tessarin::layout::tile_lanes<S>;
     constexpr std::size_t row_bytes = 3 * n * S + 5;
     std::vector<std::uint8_t> src(n * 97 + n * S);
     for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    const char* base = reinterpret_cast<const char*>(src.data());
     const char* cols[n];
-    for (std::size_t q = 0; q < n; ++q)
-        cols[q] = reinterpret_cast<const char*>(src.data()) + (q * 61) % (n * 97) + (q & 1);
+    std::ptrdiff_t offsets[n];
+    for (std::size_t q = 0; q < n; ++q) {
+        cols[q] = base + (q * 61) % (n * 97) + (q & 1);
+        offsets[q] = cols[q] - base;
+    }
     std::vector<char> got(n * row_bytes + 1, 0), want(n * row_bytes + 1, 0);
-    tessarin::layout::transpose_tile<S>(cols, got.data() + 1, row_bytes);
+    tessarin::simd::pick<tessarin::layout::TransposeKernels>(v).columns_of<S>()(base, offsets, n, n, got.data() + 1,
+                                                                               row_bytes);
     for (std::size_t j = 0; j < n; ++j)
         for (std::size_t q = 0; q < n; ++q)
             for (std::size_t b = 0; b < S; ++b) want[1 + j * row_bytes + q * S + b] = cols[q][j * S + b];
-    EXPECT_EQ(got, want) << S << "-byte elements";
+    EXPECT_EQ(got, want) << S << "-byte elements, " << tessarin::simd::name(v);
 }
 
 TEST(TransposeTile, MovesEachElementToItsTransposedPlace) {
-    check_tile<1>();
-    check_tile<2>();
-    check_tile<4>();
-    check_tile<8>();
+    for (const tessarin::simd::Variant v : tessarin::simd::supported()) {
+        check_tile<1>(v);
+        check_tile<2>(v);
+        check_tile<4>(v);
+        check_tile<8>(v);
+    }
 }
 
 // A shuffled row equals the element-by-element copy for every arrangement of
@@ -45,7 +52,6 @@ TEST(TransposeTile, MovesEachElementToItsTransposedPlace) {
 // the row is a buffer of exactly its own bytes (the sanitiser builds check).
 TEST(RowShuffle, CopiesRowsInAnyOrderOfOneRun) {
     for (const auto v : tessarin::simd::supported()) {
-        tessarin::simd::Forced forced(v);
         std::size_t shuffled = 0;
         for (const std::size_t bytes : {1, 2, 4, 8})
             for (const std::size_t channels : {1, 3, 4})
@@ -55,7 +61,7 @@ TEST(RowShuffle, CopiesRowsInAnyOrderOfOneRun) {
                             const auto s = static_cast<std::ptrdiff_t>(bytes);
                             const auto c = static_cast<std::ptrdiff_t>(channels);
                             const std::ptrdiff_t sx = pixel_sign * c * s, sc = channel_sign * s;
-                            const tessarin::layout::RowShuffle shuffle(sx, sc, channels, bytes);
+                            const tessarin::layout::RowShuffle shuffle(sx, sc, channels, bytes, v);
                             if (!shuffle.usable()) continue;
                             ++shuffled;
                             std::vector<char> mem(n * channels * bytes);
