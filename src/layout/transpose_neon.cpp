@@ -5,8 +5,5 @@
 
 #if defined(TESSARIN_SIMD_NEON)
 TESSARIN_DEFINE_KERNELS(tessarin::layout::TransposeKernels, Neon,
-                        {{tessarin::layout::transpose_detail::columns<tessarin::simd::U8n16, 1>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8n16, 2>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8n16, 4>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8n16, 8>}})
+                        tessarin::layout::transpose_detail::lane_kernels<tessarin::simd::U8n16>())
 #endif

@@ -5,8 +5,5 @@
 
 #if defined(TESSARIN_SIMD_X86)
 TESSARIN_DEFINE_KERNELS(tessarin::layout::TransposeKernels, Sse2,
-                        {{tessarin::layout::transpose_detail::columns<tessarin::simd::U8x16, 1>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8x16, 2>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8x16, 4>,
-                          tessarin::layout::transpose_detail::columns<tessarin::simd::U8x16, 8>}})
+                        tessarin::layout::transpose_detail::lane_kernels<tessarin::simd::U8x16>())
 #endif

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "layout/transpose.hpp"
 #include "simd/bytes.hpp"
 #include "simd/dispatch.hpp"
 
@@ -74,6 +75,13 @@ void columns(const char* first, const std::ptrdiff_t* offsets, std::size_t count
         elements<S>(first, offsets, tiled, count, y, y + n, out, row_bytes);
     }
     elements<S>(first, offsets, 0, count, tiled_rows, rows, out, row_bytes);
+}
+
+// The table of a variant whose vectors are L: the columns kernel for each
+// element size.
+template <simd::ByteLanes L>
+constexpr TransposeKernels lane_kernels() {
+    return {{columns<L, 1>, columns<L, 2>, columns<L, 4>, columns<L, 8>}};
 }
 
 }  // namespace
