@@ -76,7 +76,7 @@ void copy_row(const Strided& a, const char* row, char* out) {
 // slow, once the output rows one tile writes (each a page or more apart)
 // outgrow what the caches and the address translation hold at once.
 constexpr std::ptrdiff_t block_rows = 768;
-constexpr std::ptrdiff_t block_cols = 16;
+constexpr auto block_cols = static_cast<std::ptrdiff_t>(TransposeKernels::block_columns);
 
 template <std::size_t S>
 void copy_row_block(const Strided& a, std::ptrdiff_t y0, std::ptrdiff_t rows, char* out, std::size_t row_bytes,

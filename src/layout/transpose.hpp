@@ -28,6 +28,9 @@ struct TransposeKernels {
     using Columns = void (*)(const char* first, const std::ptrdiff_t* offsets, std::size_t count, std::size_t rows,
                              char* out, std::size_t row_bytes);
     Columns columns[4];  // elements of 1, 2, 4 and 8 bytes
+    // The count of columns the vector kernels are unrolled for: the width of
+    // the transposing copy's blocks (copy.cpp).
+    static constexpr std::size_t block_columns = 16;
 
     template <std::size_t S>
     Columns columns_of() const {

@@ -58,11 +58,14 @@ TESSARIN_ALWAYS_INLINE void tile(const char* const* cols, char* out, std::size_t
 
 // The columns kernel of TransposeKernels: whole tiles where both the rows
 // and the columns left fill one, elements one at a time for the rest, in the
-// order the tiles go (a tile's rows, then the columns beside it).
-template <simd::ByteLanes L, std::size_t S>
-void columns(const char* first, const std::ptrdiff_t* offsets, std::size_t count, std::size_t rows, char* out,
-             std::size_t row_bytes) {
+// order the tiles go (a tile's rows, then the columns beside it). Fixed is a
+// count of columns known at compile time (0: count's own), for which the
+// loop over a row's tiles unrolls.
+template <simd::ByteLanes L, std::size_t S, std::size_t Fixed>
+TESSARIN_ALWAYS_INLINE void columns_of_count(const char* first, const std::ptrdiff_t* offsets, std::size_t count,
+                                             std::size_t rows, char* out, std::size_t row_bytes) {
     constexpr std::size_t n = L::bytes / S;
+    if constexpr (Fixed != 0) count = Fixed;
     const std::size_t tiled = count / n * n, tiled_rows = rows / n * n;
     for (std::size_t y = 0; y < tiled_rows; y += n) {
         const char* in = first + y * S;
@@ -75,6 +78,19 @@ void columns(const char* first, const std::ptrdiff_t* offsets, std::size_t count
         elements<S>(first, offsets, tiled, count, y, y + n, out, row_bytes);
     }
     elements<S>(first, offsets, 0, count, tiled_rows, rows, out, row_bytes);
+}
+
+// Blocks of TransposeKernels::block_columns columns, all but the last of a
+// copy's, take the unrolled loop: with the tile loop's count unknown, 2-byte
+// RGB in Fortran order (1920 x 1080) copied 13% slower than with it known.
+template <simd::ByteLanes L, std::size_t S>
+void columns(const char* first, const std::ptrdiff_t* offsets, std::size_t count, std::size_t rows, char* out,
+             std::size_t row_bytes) {
+    constexpr std::size_t block = TransposeKernels::block_columns;
+    if (count == block)
+        columns_of_count<L, S, block>(first, offsets, count, rows, out, row_bytes);
+    else
+        columns_of_count<L, S, 0>(first, offsets, count, rows, out, row_bytes);
 }
 
 // The table of a variant whose vectors are L: the columns kernel for each

@@ -88,7 +88,7 @@ class ByteKernels : public ::testing::TestWithParam<Variant> {};
 // Columns at unrelated, unaligned places (one of them reversed in position
 // order) into output rows wider than the block, with a guard around it:
 // every element size, column counts and row counts below, at and past a
-// tile's side and its double.
+// tile's side and its double, and the width of a copy's block (its own path).
 template <std::size_t S>
 void check_columns(Variant v) {
     using tessarin::layout::TransposeKernels;
@@ -96,7 +96,8 @@ void check_columns(Variant v) {
     const auto want_kernel = tessarin::simd::pick<TransposeKernels>(Variant::Scalar).columns_of<S>();
     constexpr std::size_t n = 16 / S;
     const std::vector<char> src = pattern(64 * 1024, S);
-    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, n - 1, n, n + 1, 2 * n + 1})
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, n - 1, n, n + 1, 2 * n + 1,
+                                     TransposeKernels::block_columns})
         for (const std::size_t rows : {std::size_t{0}, std::size_t{1}, n - 1, n, n + 1, 2 * n + 3, std::size_t{37}}) {
             std::vector<std::ptrdiff_t> offsets(count);
             for (std::size_t q = 0; q < count; ++q)
