@@ -12,6 +12,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import tessarin
+from conftest import examples
 
 ALLOWED = (TypeError, ValueError, OverflowError, MemoryError, UnicodeEncodeError)
 
@@ -177,7 +178,7 @@ def split(draw, names, values, required):
     return list(values[:cut]), kwargs, passed
 
 
-FUZZ = settings(max_examples=250, deadline=None, suppress_health_check=list(HealthCheck))
+FUZZ = settings(max_examples=examples(250), deadline=None, suppress_health_check=list(HealthCheck))
 
 
 def resampled_dtype(src):

@@ -12,6 +12,7 @@ import numpy as np
 import pytest
 
 import tessarin
+from conftest import skip_under_emulation
 
 # Under AddressSanitizer freed memory sits in a quarantine and the resident
 # size says nothing; LeakSanitizer checks that run instead.
@@ -91,6 +92,8 @@ def test_calls_keep_reference_counts():
 
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under AddressSanitizer")
 @pytest.mark.thread_unsafe(reason="measures the process's resident size")
+@skip_under_emulation("a leak check by resident size, over a minute of calls under the emulator; "
+                      "the allocations it watches are made by code shared by every platform")
 def test_resident_memory_stays_flat():
     calls = _calls()
     _run_all(calls, 20)  # warm-up: pool threads, NumPy caches, type objects
@@ -105,6 +108,8 @@ def test_resident_memory_stays_flat():
 
 @pytest.mark.skipif(SANITIZED, reason="resident size is meaningless under AddressSanitizer")
 @pytest.mark.thread_unsafe(reason="measures the process's resident size")
+@skip_under_emulation("a leak check by resident size, half a minute of calls under the emulator; "
+                      "the allocations it watches are made by code shared by every platform")
 def test_large_results_are_freed_by_whichever_thread_drops_them():
     src = np.zeros((1000, 1000, 3), np.uint8)
     handoff = queue.Queue()

@@ -4,7 +4,8 @@ documentation pages' python blocks, and the examples in the stub's docstrings.
 A line `print(...)  # text` must print exactly `text` (up to a colon that
 starts an explanation), so the outputs the pages show stay true. The blocks
 of one page run in order, in one namespace. A page's block that imports a
-package the environment lacks (pandas, say) is left out, unless
+package the environment lacks (pandas, say) is left out, and so is every
+later block that uses a name only a left-out block defines, unless
 TESSARIN_DOCS_EVERY_BLOCK is set, as the documentation build does: there a
 missing package fails the run.
 """
@@ -50,6 +51,19 @@ def missing_packages(source):
     return sorted(n for n in names if importlib.util.find_spec(n) is None)
 
 
+def names(source):
+    """The names a block binds and the names it reads."""
+    bound, read = set(), set()
+    for node in ast.walk(ast.parse(source)):
+        if isinstance(node, ast.Name):
+            (read if isinstance(node.ctx, ast.Load) else bound).add(node.id)
+        elif isinstance(node, (ast.Import, ast.ImportFrom)):
+            bound |= {(alias.asname or alias.name).partition(".")[0] for alias in node.names}
+        elif isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef, ast.ClassDef)):
+            bound.add(node.name)
+    return bound, read
+
+
 def run_blocks(path, tmp_path, minimum=1):
     """Runs the python blocks of a Markdown file in a scratch folder with data/ beside it."""
     blocks = BLOCK.findall(path.read_text())
@@ -65,9 +79,13 @@ def run_blocks(path, tmp_path, minimum=1):
     old = os.getcwd()
     os.chdir(tmp_path)
     try:
+        left_out = set()  # names that only blocks left out would have bound
         for number, block in enumerate(blocks, 1):
-            if not every and missing_packages(block):
+            bound, read = names(block)
+            if not every and (missing_packages(block) or read & left_out):
+                left_out |= bound
                 continue
+            left_out -= bound
             with contextlib.redirect_stdout(io.StringIO()):
                 try:
                     exec(compile(checked(block), f"{path.name} block {number}", "exec"), namespace)
@@ -84,6 +102,27 @@ def test_readme_python_blocks_run(tmp_path):
 @pytest.mark.parametrize("page", [p for p in PAGES if BLOCK.search(p.read_text())], ids=lambda p: str(p.relative_to(ROOT / "docs")))
 def test_page_python_blocks_run(tmp_path, page):
     run_blocks(page, tmp_path)
+
+
+@pytest.mark.parametrize("blocks, fails", [
+    # The second block needs what the first, left out, defines: left out too.
+    (["import no_such_package as nsp\nframe = nsp.load()", "print(len(frame))  # 3"], False),
+    # A block that does not need it runs, and its shown output is checked.
+    (["import no_such_package\nframe = 1", "x = 2\nprint(x)  # 3"], True),
+    # A name bound again by a block that runs is there for the blocks after it.
+    (["import no_such_package\nframe = 1", "frame = 2", "print(frame)  # 3"], True),
+    (["import no_such_package\nframe = 1", "frame = 2", "print(frame)  # 2"], False),
+], ids=["dependent", "independent", "rebound-wrong", "rebound-right"])
+def test_blocks_left_out_take_only_their_dependents_along(tmp_path, monkeypatch, blocks, fails):
+    monkeypatch.delenv("TESSARIN_DOCS_EVERY_BLOCK", raising=False)
+    page = tmp_path / "page.md"
+    page.write_text("".join(f"```python\n{block}\n```\n" for block in blocks))
+    (tmp_path / "run").mkdir()
+    if fails:
+        with pytest.raises(pytest.fail.Exception, match="shows '3'"):
+            run_blocks(page, tmp_path / "run")
+    else:
+        run_blocks(page, tmp_path / "run")
 
 
 def stub_path():

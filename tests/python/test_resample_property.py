@@ -12,6 +12,7 @@ from hypothesis import strategies as st
 from hypothesis.extra.numpy import arrays
 
 import tessarin
+from conftest import examples
 
 PI = 3.141592653589793
 
@@ -172,7 +173,7 @@ def placements(draw):
 
 # --- properties ----------------------------------------------------------------------------------
 
-@settings(max_examples=400, deadline=None)
+@settings(max_examples=examples(400), deadline=None)
 @given(data=st.data(), filter=filters, channels=st.sampled_from([1, 3]))
 def test_remap_matches_reference(data, filter, channels):
     src = data.draw(sources(channels))
@@ -184,7 +185,7 @@ def test_remap_matches_reference(data, filter, channels):
         np.testing.assert_array_equal(tessarin.remap_rgb(src, xs, ys, filter), expected)
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=examples(300), deadline=None)
 @given(data=st.data(), filter=filters, placement=placements(),
        out_size=st.tuples(st.integers(0, 8), st.integers(0, 8)))
 def test_warp_matches_reference(data, filter, placement, out_size):

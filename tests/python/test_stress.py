@@ -13,13 +13,16 @@ import numpy as np
 import pytest
 
 import tessarin
-from conftest import SANITIZED, rectangle_image
+from conftest import SANITIZED, rectangle_image, skip_under_emulation
 
 # The address sanitizer of GCC 12 takes no lock of its allocator across a
 # fork: a child forked while other threads allocate can wait forever on a lock
 # that a thread which no longer exists held. Such children are tested without
 # the sanitizer.
 SANITIZER_FORK = pytest.mark.skipif(SANITIZED, reason="the sanitizer's allocator is not fork-safe beside running threads")
+# A user-mode emulator forks its own state too, and a child forked while other
+# threads run can abort or deadlock inside the emulator before it runs a line.
+EMULATOR_FORK = skip_under_emulation("a child forked beside running threads can abort or deadlock in the emulator")
 
 THREADS = 16
 ROUNDS = 5
@@ -114,6 +117,7 @@ def _wait(pid, seconds=120):
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 @pytest.mark.thread_unsafe(reason="forks; the threads it runs beside are its own")
 @SANITIZER_FORK
+@EMULATOR_FORK
 def test_fork_while_other_threads_use_the_pool(tasks, expected):
     """Threads keep the pool busy while the process forks; the child, which has
     none of those threads, must still get every result right."""
@@ -153,6 +157,7 @@ def _pool_task(name):
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")
 @pytest.mark.thread_unsafe(reason="a process pool made by fork")
 @SANITIZER_FORK
+@EMULATOR_FORK
 def test_multiprocessing_pool_with_fork(tasks, expected):
     _reference(tasks)  # the parent's pool is up and warm before the fork
     with multiprocessing.get_context("fork").Pool(2) as workers:
@@ -196,6 +201,7 @@ FIRST_CALLS = textwrap.dedent(
 )
 
 
+@EMULATOR_FORK  # the interpreter is started by a process whose pool threads run
 @pytest.mark.parametrize("attempt", range(3))
 def test_first_calls_race_in_a_fresh_interpreter(attempt):
     proc = subprocess.run([sys.executable, "-c", FIRST_CALLS], capture_output=True, text=True, timeout=300)
