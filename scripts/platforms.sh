@@ -222,16 +222,16 @@ stage_python_aarch64() {
         --timeout=300 --durations=10 "${deselect[@]}" .)
 }
 
-# neon_taken SYSROOT MODULE CORE: proves that the module runs the NEON
-# variant of every kernel family, in a detection, a warp and a remap with
-# each filter. A family's NEON kernels are the functions of its own
-# translation unit, *_neon.cpp in the core library CORE (found there, not by
-# name, so the check follows the kernels as they are renamed or added; the
-# table each unit exports only says which kernels to call, and so does not
-# count). The emulator logs the code it translates, which is code about to
-# run, restricted to those functions' addresses: where the module lies is
-# read from the process's map in a first run and checked again in the
-# logged one.
+# neon_taken SYSROOT MODULE CORE: proves that the module runs the NEON variant
+# of every kernel family, in a detection, a warp and a remap with each filter,
+# and the copies of inputs in three layouts into logical order. A family's
+# NEON kernels are the functions of its own translation unit, *_neon.cpp in
+# the core library CORE (found there, not by name, so the check follows the
+# kernels as they are renamed or added; the table each unit exports only says
+# which kernels to call, and so does not count). The emulator logs the code it
+# translates, which is code about to run, restricted to those functions'
+# addresses: where the module lies is read from the process's map in a first
+# run and checked again in the logged one.
 neon_taken() {
     local sysroot=$1 module=$2 core=$3 log=${2%/*}/neon.log
     local emulated=(qemu-aarch64 -L "$sysroot" "$sysroot/usr/bin/python3.11")
@@ -246,7 +246,13 @@ rgb = np.dstack([gray, gray, gray])
 ys, xs = np.mgrid[0:96, 0:128].astype(np.float32)
 for name in ("bilinear", "lanczos3"):
     tessarin.warp_rgb(rgb, [1.0, 0.1, 0.5, 0.0, 1.0, 0.25, 0.0, 0.0, 1.0], 1.0, 0.0, 0.0, name)
-    tessarin.remap_rgb(rgb, xs * 0.9 + 3.25, ys * 1.1 - 2.5, name)'
+    tessarin.remap_rgb(rgb, xs * 0.9 + 3.25, ys * 1.1 - 2.5, name)
+# Inputs the module copies into logical order first: Fortran order (the
+# transposing copy), reversed pixels (the row shuffle), channel-first planes
+# viewed channels-last (the interleaving).
+assert tessarin.detect(np.asfortranarray(gray), 0.8)
+for view in (rgb[:, ::-1], np.moveaxis(np.ascontiguousarray(np.moveaxis(rgb, 2, 0)), 0, 2)):
+    tessarin.warp_rgb(view, [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], 1.0, 0.0, 0.0, "bilinear")'
     local base ranges
     base=$("${emulated[@]}" -c "$where")
     # "family start+size" for each kernel, as loaded at base.
