@@ -228,7 +228,8 @@ stage_python_aarch64() {
 # NEON kernels are the functions of its own translation unit, *_neon.cpp in
 # the core library CORE (found there, not by name, so the check follows the
 # kernels as they are renamed or added; the table each unit exports only says
-# which kernels to call, and so does not count). The emulator logs the code it
+# which kernels to call, and so does not count), and each kernel of a family
+# must run, in one of its instances at least. The emulator logs the code it
 # translates, which is code about to run, restricted to those functions'
 # addresses: where the module lies is read from the process's map in a first
 # run and checked again in the logged one.
@@ -255,7 +256,8 @@ for view in (rgb[:, ::-1], np.moveaxis(np.ascontiguousarray(np.moveaxis(rgb, 2, 
     tessarin.warp_rgb(view, [1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0], 1.0, 0.0, 0.0, "bilinear")'
     local base ranges
     base=$("${emulated[@]}" -c "$where")
-    # "family start+size" for each kernel, as loaded at base.
+    # "family/kernel start+size" for each instance of a kernel, as loaded at
+    # base.
     ranges=$(python3 -c '
 import re, subprocess, sys
 base, module, core = int(sys.argv[1], 16), sys.argv[2], sys.argv[3]
@@ -266,6 +268,11 @@ def symbols(path, *options):
         m = re.match(r"(?:(?:.*:)?(\w+)_neon\.cpp\.o:)?([0-9a-f]+) ([0-9a-f]+) ([tT]) (.*)", line)
         if m:
             yield m[1], int(m[2], 16), int(m[3], 16), m[4], m[5]
+def kernel(name):
+    # A kernel by its name alone, all its instances as one: what precedes the
+    # template arguments or the parameters, past the namespaces.
+    name = re.split(r"[<(]", name.replace("(anonymous namespace)", "anon"), maxsplit=1)[0]
+    return name.split()[-1].rsplit("::", 1)[-1]
 in_module = {}
 for _, start, size, _, name in symbols(module):
     in_module.setdefault((name, size), []).append(start)
@@ -277,7 +284,7 @@ for family, _, size, kind, name in symbols(core, "-A"):
     if not starts:
         sys.exit("%s (from %s_neon.cpp) is not in the module" % (name, family))
     for start in starts:
-        print("%s 0x%x+0x%x" % (family, base + start, size))
+        print("%s/%s 0x%x+0x%x" % (family, kernel(name), base + start, size))
         found = True
 if not found:
     sys.exit("no NEON kernels in " + core)
@@ -297,8 +304,8 @@ for entry in sys.argv[2].splitlines():
     if any(start <= a < start + size for a in ran):
         taken.add(family)
 if families - taken:
-    sys.exit("NEON kernels not run: " + " ".join(sorted(families - taken)))
-print("NEON kernels run:", " ".join(sorted(taken)))
+    sys.exit("NEON kernels not run (family/kernel): " + " ".join(sorted(families - taken)))
+print("NEON kernels run (family/kernel):", " ".join(sorted(taken)))
 ' "$log" "$ranges"
 }
 
