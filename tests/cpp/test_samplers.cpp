@@ -12,6 +12,7 @@
 #include "image_fixtures.hpp"
 #include "warp/samplers.hpp"
 #include "warp/samplers_wide.hpp"
+#include "warp/testing.hpp"
 #include "variants.hpp"
 
 namespace tessarin::warp {
